@@ -1,0 +1,20 @@
+#include "app/frmmain.h"
+#include "app/module1.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvik"));
+    // The main window ends the run itself; the setup window closing alone
+    // must not.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    Module1 module(QCoreApplication::applicationDirPath());
+    frmMain window(module);
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    return QApplication::exec();
+}

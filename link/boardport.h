@@ -1,0 +1,52 @@
+#pragma once
+
+// The serial link to the encoder board (the setup window's PicComm).
+// Received bytes are handed on as soon as the port signals them; a port error
+// closes the port at once, since a vanished pseudo-terminal or USB adapter
+// otherwise reports read errors in a tight loop.
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QStringView>
+#include <QTimer>
+
+class BoardPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BoardPort(QObject* parent = nullptr);
+    ~BoardPort() override;
+
+    // Opens `portName` at 9600 baud, 8N1, no flow control. DTR and RTS are
+    // left alone (a pseudo-terminal refuses them). On failure returns false
+    // and sets `error` to the system's reason.
+    bool open(const QString& portName, QString* error = nullptr);
+    void close();
+    bool isOpen() const;
+    const QString& portName() const { return m_portName; }
+
+    // Writes `text` and CR LF in one write. False when the port is closed or
+    // the write fails; the port stays as it was otherwise.
+    bool writeLine(QStringView text);
+
+    // While on, a lost port is reopened by the same name once a second.
+    void setReconnecting(bool on);
+
+Q_SIGNALS:
+    void bytesReceived(const QByteArray& bytes);
+    // The port closed after an error or reopened after one.
+    void connectedChanged(bool connected);
+
+private:
+    void readAvailable();
+    void handleError(QSerialPort::SerialPortError error);
+    void tryReopen();
+
+    QSerialPort* m_port;
+    QTimer* m_reopenTimer;
+    QString m_portName;
+    bool m_reconnecting = false;
+};

@@ -1,0 +1,216 @@
+#include "logfile.h"
+
+#include <QFile>
+#include <QtGlobal>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <share.h>
+#else
+#include <unistd.h>
+#endif
+
+// The C runtime's own calls rather than QFile: every step's failure must be
+// seen with its errno (QFile::close() reports none), and the file must be
+// synced and cut back through the same descriptor.
+
+namespace {
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+#ifdef Q_OS_WIN
+
+using FileOffset = __int64;
+
+int openForAppend(const QString& path)
+{
+    int fd = -1;
+    _wsopen_s(&fd, reinterpret_cast<const wchar_t*>(path.utf16()),
+        _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+        _S_IREAD | _S_IWRITE);
+    return fd;
+}
+
+bool fileLength(int fd, FileOffset* length)
+{
+    struct _stat64 st;
+    if (_fstat64(fd, &st) != 0)
+        return false;
+    *length = st.st_size;
+    return true;
+}
+
+int writeSome(int fd, const char* data, qsizetype size)
+{
+    // _write takes an unsigned int count.
+    const unsigned int chunk = unsigned(qMin<qsizetype>(size, 0x40000000));
+    return _write(fd, data, chunk);
+}
+
+bool syncToDisk(int fd)
+{
+    return _commit(fd) == 0;
+}
+
+bool cutBack(int fd, FileOffset length)
+{
+    return _chsize_s(fd, length) == 0;
+}
+
+bool cutBackPath(const QString& path, FileOffset length)
+{
+    int fd = -1;
+    if (_wsopen_s(&fd, reinterpret_cast<const wchar_t*>(path.utf16()), _O_WRONLY | _O_BINARY,
+            _SH_DENYNO, 0)
+        != 0)
+        return false;
+    const bool ok = _chsize_s(fd, length) == 0;
+    _close(fd);
+    return ok;
+}
+
+int closeFile(int fd)
+{
+    return _close(fd);
+}
+
+#else
+
+using FileOffset = off_t;
+
+int openForAppend(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool fileLength(int fd, FileOffset* length)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    *length = st.st_size;
+    return true;
+}
+
+ssize_t writeSome(int fd, const char* data, qsizetype size)
+{
+    ssize_t n;
+    do {
+        n = ::write(fd, data, size_t(size));
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool syncToDisk(int fd)
+{
+    if (::fsync(fd) == 0)
+        return true;
+    // A character device or a pipe (/dev/null, a FIFO) cannot be synced and
+    // has nothing to lose; only a real failure to reach the disk counts.
+    return errno == EINVAL || errno == EROFS;
+}
+
+bool cutBack(int fd, FileOffset length)
+{
+    return ::ftruncate(fd, length) == 0;
+}
+
+bool cutBackPath(const QString& path, FileOffset length)
+{
+    return ::truncate(QFile::encodeName(path).constData(), length) == 0;
+}
+
+int closeFile(int fd)
+{
+    // Linux releases the descriptor even when close() fails, so no retry.
+    return ::close(fd);
+}
+
+#endif
+
+} // namespace
+
+LogFile::Result LogFile::append(const QString& path, const QByteArray& record)
+{
+    m_kept.push_back(record);
+    return writeAll(path);
+}
+
+LogFile::Result LogFile::writeKept(const QString& path)
+{
+    if (m_kept.empty())
+        return {};
+    return writeAll(path);
+}
+
+LogFile::Result LogFile::writeAll(const QString& path)
+{
+    // Opened before the records are joined: while the file cannot even be
+    // opened, each new reading must not copy everything that waits.
+    const int fd = openForAppend(path);
+    if (fd < 0)
+        return { false, systemError(errno) };
+
+    FileOffset oldLength = 0;
+    bool failed = !fileLength(fd, &oldLength);
+    int error = failed ? errno : 0;
+
+    // One buffer, one write: a reader of the file, or a crash, sees all of the
+    // waiting records or none of them. Usually there is just the one record.
+    QByteArray joined;
+    if (!failed && m_kept.size() > 1) {
+        qsizetype total = 0;
+        for (const QByteArray& r : m_kept)
+            total += r.size();
+        joined.reserve(total);
+        for (const QByteArray& r : m_kept)
+            joined.append(r);
+    }
+    const QByteArray& data = m_kept.size() > 1 ? joined : m_kept.front();
+
+    qsizetype done = 0;
+    while (!failed && done < data.size()) {
+        const auto n = writeSome(fd, data.constData() + done, data.size() - done);
+        if (n <= 0) {
+            // A write that takes nothing and reports nothing would loop forever.
+            error = n < 0 ? errno : ENOSPC;
+            failed = true;
+        } else {
+            done += n;
+        }
+    }
+    if (!failed && !syncToDisk(fd)) {
+        error = errno;
+        failed = true;
+    }
+
+    if (failed) {
+        // Best effort: on a device such as /dev/full there is nothing to cut.
+        if (done > 0)
+            cutBack(fd, oldLength);
+        closeFile(fd);
+        return { false, systemError(error) };
+    }
+
+    if (closeFile(fd) != 0) {
+        // A network share may report the failed write only now.
+        error = errno;
+        cutBackPath(path, oldLength);
+        return { false, systemError(error) };
+    }
+
+    m_kept.clear();
+    return {};
+}

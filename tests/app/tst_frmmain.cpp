@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -149,7 +150,8 @@ private Q_SLOTS:
 
         QTest::newRow("letters") << QByteArray("abc") << u"ComPort=abc"_s;
         QTest::newRow("out of 16-bit range") << QByteArray("70000") << u"ComPort=70000"_s;
-        QTest::newRow("zero") << QByteArray("0") << u"Port 0"_s;
+        QTest::newRow("zero") << QByteArray("0") << u"ComPort=0"_s;
+        QTest::newRow("above the last port") << QByteArray("256") << u"ComPort=256"_s;
         QTest::newRow("missing device") << QByteArray("200") << u"/dev/ttyS199: "_s;
         QTest::newRow("dangling link") << QByteArray("7") << u"com7: "_s;
     }
@@ -270,8 +272,11 @@ private Q_SLOTS:
             if (cancel) {
                 dialog->reject();
             } else {
-                dialog->selectFile(chosen);
-                dialog->accept();
+                // Typed by the operator: selectFile() leaves a focused name box alone.
+                auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
+                QVERIFY(name);
+                name->setText(chosen);
+                static_cast<QDialog*>(dialog)->accept();
             }
         });
         m_main->cmdSave_Click();
@@ -292,6 +297,22 @@ private Q_SLOTS:
         m_board->hangUp();
         QTRY_COMPARE(m_main->windowTitle(), u"Tarvik Data Logger - encoder board not connected"_s);
         QVERIFY(!m_main->setupWindow()->PicComm()->isOpen());
+    }
+
+    void boardComingBackIsReopenedByTheSameLink()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        m_board->hangUp();
+        QTRY_VERIFY(!m_main->setupWindow()->PicComm()->isOpen());
+
+        // A re-plugged adapter: the same link now leads to another device.
+        m_board = std::make_unique<PtyBoard>();
+        QVERIFY(m_board->linkAt(m_dir->filePath(u"com1"_s)));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->setupWindow()->PicComm()->isOpen(), 10000);
+        QCOMPARE(m_main->windowTitle(), u"Tarvik Data Logger"_s);
+        QVERIFY(m_board->send("<KS7.5*\r\n"));
+        QTRY_VERIFY(readFile(m_dir->filePath(u"Default.csv"_s)).startsWith("\"7.5\","));
     }
 };
 

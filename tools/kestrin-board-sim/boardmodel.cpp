@@ -1,0 +1,227 @@
+#include "boardmodel.h"
+
+#include "link/numbertext.h"
+#include "link/protocol.h"
+
+#include <QLocale>
+#include <cmath>
+#include <cstdint>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The board's firmware writes "." whatever locale the PC runs in.
+const QLocale& wireLocale()
+{
+    static const QLocale c = QLocale::c();
+    return c;
+}
+
+int channelIndex(int channel)
+{
+    return channel == 4 ? 1 : 0;
+}
+
+bool isHexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f');
+}
+
+// Hundredths as the operator reads them, without going through a double.
+QString hundredthsText(qint64 hundredths)
+{
+    const QString sign = hundredths < 0 ? u"-"_s : QString();
+    const qint64 magnitude = hundredths < 0 ? -hundredths : hundredths;
+    return sign + QString::number(magnitude / 100) + u'.'
+        + QString::number(magnitude % 100).rightJustified(2, u'0');
+}
+
+// The board keeps its factor as a 32-bit count of hundredths and reports it in
+// at least six upper-case hex digits; negative counts come out as eight digits
+// of two's complement.
+QString scaleHex(qint32 hundredths)
+{
+    return QString::number(static_cast<std::uint32_t>(hundredths), 16)
+        .toUpper()
+        .rightJustified(6, u'0');
+}
+
+} // namespace
+
+BoardModel::BoardModel(const Options& options)
+    : m_options(options)
+    , m_inputs(options.inputs)
+{ }
+
+BoardModel::Outcome BoardModel::handleLine(QStringView line, double seconds)
+{
+    Outcome outcome;
+    if (line == protocol::RequestCounter3) {
+        outcome.replies.append(
+            valueReply("<C3"_L1, numbertext::formatPosition(position(3, seconds), wireLocale())));
+    } else if (line == protocol::RequestCounter4) {
+        outcome.replies.append(
+            valueReply("<C4"_L1, numbertext::formatPosition(position(4, seconds), wireLocale())));
+    } else if (line == protocol::RequestScale3) {
+        outcome.replies.append(valueReply("<S3"_L1, scaleHex(m_scale[0])));
+    } else if (line == protocol::RequestScale4) {
+        outcome.replies.append(valueReply("<S4"_L1, scaleHex(m_scale[1])));
+    } else if (line == protocol::RequestInputs) {
+        outcome.replies.append(valueReply("<IN"_L1, inputFlagText()));
+    } else if (line == protocol::CommandZero3 || line == protocol::CommandZero4) {
+        const int channel = line == protocol::CommandZero3 ? 3 : 4;
+        const int index = channelIndex(channel);
+        m_zeroOffset[index] = rawPosition(index, seconds);
+        outcome.notes.append(u"encoder %1 (channel %2) zeroed"_s.arg(index + 1).arg(channel));
+    } else if (line.startsWith(protocol::CommandScale3)) {
+        applyScale(3, line.mid(protocol::CommandScale3.size()), outcome);
+    } else if (line.startsWith(protocol::CommandScale4)) {
+        applyScale(4, line.mid(protocol::CommandScale4.size()), outcome);
+    } else if (line == protocol::CommandGoodPart) {
+        outcome.notes.append(u"part verdict: GOOD (MESS=1)"_s);
+    } else if (line == protocol::CommandBadPart) {
+        outcome.notes.append(u"part verdict: BAD (MESS=0)"_s);
+    } else {
+        outcome.known = false;
+    }
+    return outcome;
+}
+
+double BoardModel::rawPosition(int index, double seconds) const
+{
+    if (m_options.motion == Motion::Still)
+        return 0.0;
+    return (index == 0 ? DriftSpeed3 : DriftSpeed4) * seconds;
+}
+
+double BoardModel::position(int channel, double seconds) const
+{
+    const int index = channelIndex(channel);
+    return rawPosition(index, seconds) - m_zeroOffset[index];
+}
+
+qint32 BoardModel::scaleHundredths(int channel) const
+{
+    return m_scale[channelIndex(channel)];
+}
+
+void BoardModel::toggleInput(int number)
+{
+    if (number >= 1 && number <= 6)
+        m_inputs[number - 1] = !m_inputs[number - 1];
+}
+
+QString BoardModel::inputName(int number)
+{
+    static const std::array<QString, 6> names { u"A. Accept"_s, u"B. Accept"_s, u"End of Board"_s,
+        u"Zero"_s, u"Aux 1"_s, u"Aux 2"_s };
+    return number >= 1 && number <= 6 ? names[number - 1] : QString();
+}
+
+QString BoardModel::inputFlagText() const
+{
+    QString flags;
+    for (int number = 6; number >= 1; --number)
+        flags.append(m_inputs[number - 1] ? u'1' : u'0');
+    return flags;
+}
+
+QByteArray BoardModel::readingLine(double value) const
+{
+    return valueReply("<KS"_L1, numbertext::formatPosition(value, wireLocale()));
+}
+
+QByteArray BoardModel::valueReply(QLatin1StringView kind, const QString& value) const
+{
+    QByteArray line = QByteArray(kind.data(), kind.size()) + value.toLatin1();
+    line.append(m_options.closing);
+    switch (m_options.lineEnd) {
+    case LineEnd::CrLf:
+        line.append("\r\n");
+        break;
+    case LineEnd::LfCr:
+        line.append("\n\r");
+        break;
+    case LineEnd::Cr:
+        line.append('\r');
+        break;
+    }
+    return line;
+}
+
+std::optional<BoardModel::ScaleFields> BoardModel::splitScaleArgument(QStringView argument)
+{
+    for (QChar c : argument) {
+        if (!isHexDigit(c))
+            return std::nullopt;
+    }
+    // Field A is filled to six digits from three digits up and field B from
+    // two, so only these lengths occur: 1+1, 2+1, 6+1, 6..8+6 and 8+7. Field
+    // B reaches seven digits only when field A already has eight.
+    const qsizetype length = argument.size();
+    qsizetype lengthB = 0;
+    if (length == 2 || length == 3 || length == 7)
+        lengthB = 1;
+    else if (length >= 12 && length <= 14)
+        lengthB = 6;
+    else if (length == 15)
+        lengthB = 7;
+    else
+        return std::nullopt;
+    return ScaleFields { argument.first(length - lengthB), argument.last(lengthB) };
+}
+
+void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
+{
+    const int index = channelIndex(channel);
+    const QString command = u"SCALE%1=%2"_s.arg(channel).arg(argument);
+    const auto fields = splitScaleArgument(argument);
+    if (!fields) {
+        outcome.notes.append(
+            u"%1 ignored: the argument is not a field A and a field B of hex digits"_s.arg(
+                command));
+        return;
+    }
+    const double factor = protocol::decodeScaleField(fields->a);
+    const qint64 hundredths = std::llround(factor * 100.0);
+    m_scale[index] = static_cast<qint32>(hundredths);
+    outcome.notes.append(
+        u"encoder %1 (channel %2) scale factor set to %3 by %4"_s.arg(index + 1).arg(channel).arg(
+            hundredthsText(hundredths), command));
+
+    // The program derives field B from the same factor; a different field B
+    // means it rounded or encoded the factor / 25.4 wrongly.
+    const QString expected = protocol::scaleArgument(factor);
+    if (expected != argument) {
+        const auto expectedFields = splitScaleArgument(expected);
+        const QString expectedB = expectedFields ? expectedFields->b.toString() : QString();
+        outcome.notes.append(
+            u"SCALE%1 mismatch: argument %2 should be %3 for factor %4 (field B %5, expected %6)"_s
+                .arg(channel)
+                .arg(argument)
+                .arg(expected, hundredthsText(hundredths), fields->b.toString(), expectedB));
+    }
+}
+
+QStringList BoardModel::stateText(double seconds) const
+{
+    QStringList lines;
+    for (int channel : { 3, 4 }) {
+        const qint32 scale = scaleHundredths(channel);
+        lines.append(u"encoder %1 (channel %2): position %3 mm, scale factor %4 (%5)"_s
+                         .arg(channelIndex(channel) + 1)
+                         .arg(channel)
+                         .arg(numbertext::formatPosition(position(channel, seconds), wireLocale()),
+                             hundredthsText(scale), scaleHex(scale)));
+    }
+    QStringList active;
+    for (int number = 1; number <= 6; ++number) {
+        if (m_inputs[number - 1])
+            active.append(u"%1 %2"_s.arg(number).arg(inputName(number)));
+    }
+    lines.append(u"inputs %1 (Aux 2 .. A. Accept); active: %2"_s.arg(
+        inputFlagText(), active.isEmpty() ? u"none"_s : active.join(u", "_s)));
+    return lines;
+}

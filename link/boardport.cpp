@@ -54,7 +54,12 @@ bool BoardPort::writeLine(QStringView text)
         return false;
     QByteArray line = text.toLatin1();
     line.append("\r\n", 2);
-    return m_port->write(line) == line.size();
+    if (m_port->write(line) != line.size())
+        return false;
+    // QSerialPort otherwise holds the bytes until the event loop runs, and
+    // Apply's pauses between commands would then not reach the line.
+    m_port->flush();
+    return true;
 }
 
 void BoardPort::setReconnecting(bool on)

@@ -275,6 +275,9 @@ private Q_SLOTS:
                 // Typed by the operator: selectFile() leaves a focused name box alone.
                 auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
                 QVERIFY(name);
+                // The dialog fills in the current name once it has read the
+                // folder; typing before that would be overwritten.
+                QTRY_COMPARE(name->text(), u"Default.csv"_s);
                 name->setText(chosen);
                 static_cast<QDialog*>(dialog)->accept();
             }

@@ -1,0 +1,144 @@
+#pragma once
+
+// The setup and diagnostics window. It owns the serial link from its load to
+// its unload (the close box), receives the board's lines whether shown or
+// hidden, polls the board while it is the program's active window, and sends
+// the operator's commands.
+
+#include <QString>
+#include <QStringView>
+#include <QWidget>
+#include <array>
+
+class BoardPort;
+class Module1;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QWindow;
+class SSTab;
+class ScaleBox;
+class Shape;
+
+class frmPicOptions : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `mainWindow` becomes the parent: the window has no task bar button of
+    // its own and goes when the program ends.
+    frmPicOptions(Module1& module, QWidget* mainWindow);
+    ~frmPicOptions() override;
+
+    // Reads the port setting and opens the port. On failure returns false
+    // and sets `failureMessage` to the text the operator is shown before the
+    // program ends.
+    bool Form_Load(QString* failureMessage);
+
+    BoardPort* PicComm() const { return m_picComm; }
+
+    // Whether the poll timer runs: polling active, and received lines shown
+    // in the raw view.
+    bool isPolling() const;
+
+    // Event handlers, named after their control and event.
+    void Form_Activate();
+    void Form_Deactivate();
+    void Form_Unload();
+    void Timer1_Timer();
+    void cmdNumber_Click(int Index);
+    void cmdDecimal_Click();
+    void cmdBackSpace_Click();
+    void txtScale3_Change();
+    void txtScale4_Change();
+    void cmdApply_Click();
+    void cmdZeroCounter3_Click();
+    void cmdZeroCounter4_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+Q_SIGNALS:
+    // The board's port closed after an error, or opened again.
+    void boardConnectedChanged(bool connected);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class ActiveWindow
+    {
+        None,
+        Setup,
+        Main
+    };
+
+    void buildLayout();
+    void buildEncoderPage(QWidget* page, int channel);
+    void buildInputsPage(QWidget* page);
+    void buildKeypad();
+    void setFocusOrder();
+    void connectHandlers();
+    void centreOnScreen();
+
+    void focusWindowChanged(QWindow* window);
+    void hideToMainWindow();
+
+    void PicComm_Receive(const QByteArray& bytes);
+    void handleLine(const QString& line);
+
+    ScaleBox* keypadTarget() const;
+    void typeKey(ScaleBox* box, int key, const QString& text);
+
+    // One encoder's share of Apply. False when Apply must end here (after
+    // a message); `sent` turns false when a command could not be written.
+    bool applyScale(ScaleBox* box, double currentScale, QStringView command, bool& sent);
+    void showMessage(const QString& text);
+    void pausedSend(QStringView line);
+
+    Module1& m_module;
+    BoardPort* m_picComm;
+    ActiveWindow m_activeWindow = ActiveWindow::None;
+
+    QTimer* Timer1;
+
+    // Controls, made by buildLayout() (frmpicoptions_layout.cpp).
+    SSTab* SSTab1 = nullptr;
+    QLabel* Label11 = nullptr;
+    QPlainTextEdit* Text1 = nullptr;
+    std::array<QPushButton*, 10> cmdNumber {};
+    QPushButton* cmdDecimal = nullptr;
+    QPushButton* cmdBackSpace = nullptr;
+    QPushButton* cmdOK = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QPushButton* cmdApply = nullptr;
+
+    // Tab 0, "Encoder 1"
+    QGroupBox* Frame1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lblScale3 = nullptr;
+    QLabel* Label2 = nullptr;
+    ScaleBox* txtScale3 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLabel* lblCounter3 = nullptr;
+    QPushButton* cmdZeroCounter3 = nullptr;
+
+    // Tab 1, "Encoder 2"
+    QGroupBox* Frame4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* lblScale4 = nullptr;
+    QLabel* Label4 = nullptr;
+    ScaleBox* txtScale4 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QLabel* lblCounter4 = nullptr;
+    QPushButton* cmdZeroCounter4 = nullptr;
+
+    // Tab 2, "Inputs / Outputs"; Shape[0] is Shape1.
+    std::array<Shape*, 6> Shapes {};
+    std::array<QLabel*, 6> inputLabels {}; // Label3, Label6 ... Label10
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+// A "Change to:" box. A line edit drops its selection when a keypad button
+// takes the focus; this one remembers its caret and selection from the moment
+// it lost the focus and gets them back when the keypad hands the focus back,
+// so a keypad digit replaces the selected text just as a typed one would.
+
+#include <QLineEdit>
+#include <optional>
+
+class ScaleBox : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    explicit ScaleBox(QWidget* parent);
+
+    // Gives the box the focus with the caret and selection it last had.
+    void takeFocus();
+
+    // Caret after the last character, nothing selected; kept for the next
+    // takeFocus() as well.
+    void moveCaretToEnd();
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    struct Caret
+    {
+        int anchor = 0;
+        int position = 0;
+    };
+    std::optional<Caret> m_saved;
+};

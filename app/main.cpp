@@ -1,3 +1,4 @@
+#include "app/endsignals.h"
 #include "app/frmmain.h"
 #include "app/module1.h"
 
@@ -15,6 +16,7 @@ int main(int argc, char* argv[])
     frmMain window(module);
     if (!window.Form_Load())
         return 1;
+    EndSignals endSignals([&window] { window.endProgram(0); }, nullptr);
     window.show();
     return QApplication::exec();
 }

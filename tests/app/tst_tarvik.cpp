@@ -1,0 +1,64 @@
+// The installed shape of the program: the executable alone in a folder with
+// a com1 link, started as an operator would, with no arguments.
+
+#include "ptyboard.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+class tst_Tarvik : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QByteArray readFile(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private Q_SLOTS:
+    void logsReadingsAndEndsCleanlyOnTerminate_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM at shutdown") << int(SIGTERM);
+        QTest::newRow("SIGHUP at logout") << int(SIGHUP);
+    }
+
+    void logsReadingsAndEndsCleanlyOnTerminate()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        const QString exe = dir.filePath(u"tarvik"_s);
+        QVERIFY(QFile::copy(qEnvironmentVariable("TARVIK_EXECUTABLE"), exe));
+        PtyBoard board;
+        QVERIFY(board.linkAt(dir.filePath(u"com1"_s)));
+
+        QProcess tarvik;
+        tarvik.setProcessChannelMode(QProcess::ForwardedChannels);
+        tarvik.start(exe, {});
+        QVERIFY(tarvik.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath(u"Settings.ini"_s)),
+                                  QByteArray("[System]\r\nComPort=1\r\n"), 20000);
+
+        // The port may open a moment after the settings are written: send
+        // until the first record shows.
+        const QString csv = dir.filePath(u"Default.csv"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && QFile::exists(csv), 20000);
+        QVERIFY(readFile(csv).startsWith("\"42.5\",\""));
+
+        ::kill(pid_t(tarvik.processId()), signal);
+        QVERIFY(tarvik.waitForFinished(20000));
+        QCOMPARE(tarvik.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tarvik.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Tarvik)
+#include "tst_tarvik.moc"

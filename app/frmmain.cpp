@@ -11,6 +11,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 
@@ -27,6 +30,10 @@ constexpr int px(int twips)
 
 // The log view keeps the newest lines only; the file keeps everything.
 constexpr int LogViewMaxLines = 100000;
+// Once the view is full the oldest lines go this many at a time: the view's
+// own limit pushes out one line per new one, and laying out and removing that
+// line costs as much again as the rest of the reading.
+constexpr int LogViewTrimLines = 1000;
 
 QFont sansSerif(qreal points)
 {
@@ -135,15 +142,35 @@ void frmMain::appendLogLine(const QString& line)
     QStringView text(line);
     if (text.endsWith(u"\r\n"))
         text.chop(2);
+    QTextDocument* document = Text1->document();
+    if (document->blockCount() >= LogViewMaxLines) {
+        QTextCursor oldest(document);
+        oldest.setPosition(document->findBlockByNumber(LogViewTrimLines).position(),
+                           QTextCursor::KeepAnchor);
+        oldest.removeSelectedText();
+    }
     Text1->appendPlainText(text.toString());
 }
 
 void frmMain::WriteLogRecord()
 {
+    // The record carries the time its reading arrived. The file is written
+    // once the receive handler has returned: every reading that came in the
+    // same chunk goes in one write and one sync, so a burst costs one sync
+    // instead of one each, and no reading waits behind the others' syncs.
+    m_module.logFile.keep(
+        csvRecord({ m_module.ReadingText, m_module.ReadingDate, m_module.ReadingTime }));
+    if (m_flushQueued)
+        return;
+    m_flushQueued = true;
+    QMetaObject::invokeMethod(this, &frmMain::flushLog, Qt::QueuedConnection);
+}
+
+void frmMain::flushLog()
+{
+    m_flushQueued = false;
     setCursor(Qt::WaitCursor);
-    const QByteArray record
-        = csvRecord({ m_module.ReadingText, m_module.ReadingDate, m_module.ReadingTime });
-    const LogFile::Result result = m_module.logFile.append(m_cdb.FileName, record);
+    const LogFile::Result result = m_module.logFile.writeKept(m_cdb.FileName);
     unsetCursor();
     if (!result.ok)
         reportLogFailure(result.error);

@@ -50,6 +50,7 @@ protected:
 private:
     bool loadSetupWindow();
     void setBoardConnected(bool connected);
+    void flushLog();
     void reportLogFailure(const QString& reason);
     void showLogFailure();
 
@@ -63,6 +64,7 @@ private:
     QLabel* lblFile;
     QPushButton* Command2;
 
+    bool m_flushQueued = false;
     bool m_logFailurePending = false;
     QString m_logFailureReason;
 };

@@ -13,6 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTest>
 #include <QTimer>
 
@@ -222,6 +224,19 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].startsWith(u"12.346\t"_s));
         QCOMPARE(lines[0].count(u'\t'), 2);
+    }
+
+    void logViewKeepsTheNewestLinesOnly()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        for (int i = 1; i <= 100500; ++i)
+            m_main->appendLogLine(QString::number(i) + u"\t7.12.2026\t04:19:14\r\n"_s);
+        const QTextDocument* view = m_main->logView()->document();
+        QVERIFY(view->blockCount() <= 100000);
+        QVERIFY(view->blockCount() >= 99000);
+        QCOMPARE(view->lastBlock().text(), u"100500\t7.12.2026\t04:19:14"_s);
+        QCOMPARE(view->firstBlock().text().section(u'\t', 0, 0).toInt(),
+                 100500 - view->blockCount() + 1);
     }
 
     void unwritableLogKeepsReadingsUntilAWritableFile()

@@ -82,10 +82,20 @@ QString ReadIniString(const QString& section, const QString& key, const QString&
     const QByteArray wantSection = section.toLocal8Bit();
     const QByteArray wantKey = key.toLocal8Bit();
     bool inSection = false;
-    // Read line by line: a huge or binary file costs one pass, never its size
-    // in memory.
-    while (!f.atEnd()) {
-        const QByteArray line = f.readLine(64 * 1024);
+    // Read line by line into one buffer: a huge or binary file costs one
+    // pass, never its size in memory. The rest of a line longer than the
+    // buffer is skipped, so it is never taken for a line of its own.
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    bool restOfLongLine = false;
+    for (;;) {
+        const qint64 n = f.readLine(buffer.data(), buffer.size());
+        if (n <= 0)
+            break;
+        const QByteArrayView line(buffer.constData(), n);
+        const bool skip = restOfLongLine;
+        restOfLongLine = !line.endsWith('\n');
+        if (skip)
+            continue;
         if (const auto name = sectionName(line)) {
             inSection = sameName(*name, wantSection);
             continue;

@@ -68,7 +68,10 @@ FixedDecimal fixedDecimal(double value, int decimals)
     if (value == 0.0)
         return out;
 
-    auto [digits, exponent] = decimalDigits(value);
+    // Named, not structured bindings: clang before 16 cannot capture those.
+    DecimalDigits decimal = decimalDigits(value);
+    std::string& digits = decimal.digits;
+    int& exponent = decimal.exponent;
     // Digits to keep, counted from the first significant one, so that the last
     // kept one stands at 10^-decimals.
     const int keep = exponent + 1 + decimals;
@@ -322,7 +325,10 @@ QString formatReading(double value, const QLocale& locale)
     if (value == 0.0)
         return u"0"_s;
 
-    auto [digits, exponent] = decimalDigits(value);
+    // Named, not structured bindings: clang before 16 cannot capture those.
+    DecimalDigits decimal = decimalDigits(value);
+    std::string& digits = decimal.digits;
+    int& exponent = decimal.exponent;
     digits.erase(digits.find_last_not_of('0') + 1);
     const auto latin1 = [](const std::string& s, size_t from, size_t count = std::string::npos) {
         const size_t n = std::min(count, s.size() - std::min(from, s.size()));

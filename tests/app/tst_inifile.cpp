@@ -61,6 +61,12 @@ private Q_SLOTS:
         QTest::newRow("value cut to 254 characters")
             << QByteArray("[System]\r\nComPort=" + QByteArray(300, '7') + "\r\n")
             << QString(254, u'7');
+        // 65,535 characters fill the reading buffer; what follows on the
+        // same line must not be read as a section of its own.
+        QTest::newRow("rest of an over-long line is not a line")
+            << QByteArray("[Other]\r\n;" + QByteArray(65534, 'x')
+                          + "[System]\r\nComPort=9\r\n[System]\r\nComPort=5\r\n")
+            << u"5"_s;
         QTest::newRow("binary garbage")
             << QByteArray("\x00\xff\xfe[Sys\x00tem]\r\n\x01\x02=\x03", 17) << QString();
     }

@@ -290,10 +290,15 @@ private Q_SLOTS:
                 // Typed by the operator: selectFile() leaves a focused name box alone.
                 auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
                 QVERIFY(name);
-                // The dialog fills in the current name once it has read the
-                // folder; typing before that would be overwritten.
-                QTRY_COMPARE(name->text(), u"Default.csv"_s);
-                name->setText(chosen);
+                // The dialog fills in the current name again once it has
+                // read the folder, over what was typed: type until it stays.
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    [&] {
+                        name->setText(chosen);
+                        QTest::qWait(20);
+                        return dialog->selectedFiles().value(0) == chosen;
+                    }(),
+                    20000);
                 static_cast<QDialog*>(dialog)->accept();
             }
         });

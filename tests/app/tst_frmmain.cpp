@@ -4,6 +4,7 @@
 #include "ptyboard.h"
 #include "setup/frmpicoptions.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -284,16 +286,24 @@ private Q_SLOTS:
         QTimer::singleShot(50, m_main.get(), [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
+            // A failed check must not leave the modal dialog waiting forever.
+            const auto closeOnFailure = qScopeGuard([dialog] {
+                if (dialog->isVisible())
+                    dialog->reject();
+            });
             if (cancel) {
                 dialog->reject();
             } else {
                 // Typed by the operator: selectFile() leaves a focused name box alone.
                 auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
                 QVERIFY(name);
-                // The dialog fills in the current name again once it has
-                // read the folder, over what was typed: type until it stays.
+                // Once the dialog has read the folder it selects the current
+                // file in its list, and a list selection outranks typed text:
+                // clear it and type until the typed name is what it returns.
                 QTRY_VERIFY_WITH_TIMEOUT(
                     [&] {
+                        for (auto* view : dialog->findChildren<QAbstractItemView*>())
+                            view->clearSelection();
                         name->setText(chosen);
                         QTest::qWait(20);
                         return dialog->selectedFiles().value(0) == chosen;

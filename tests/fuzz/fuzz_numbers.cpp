@@ -19,17 +19,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-[[noreturn]] void fail(const char* what, const QString& detail)
-{
-    std::fprintf(stderr, "fuzz_numbers: %s: \"%s\"\n", what, qPrintable(detail));
-    std::abort();
-}
-
-#define CHECK(cond, detail)                                                                        \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(#cond, detail);                                                                   \
-    } while (false)
+#define CHECK(cond, detail) FUZZ_CHECK("fuzz_numbers", cond, detail)
 
 QString g(double v)
 {

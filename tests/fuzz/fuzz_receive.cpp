@@ -28,17 +28,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-[[noreturn]] void fail(const char* what, const QString& detail)
-{
-    std::fprintf(stderr, "fuzz_receive: %s: \"%s\"\n", what, qPrintable(detail));
-    std::abort();
-}
-
-#define CHECK(cond, detail)                                                                        \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(#cond, detail);                                                                   \
-    } while (false)
+#define CHECK(cond, detail) FUZZ_CHECK("fuzz_receive", cond, detail)
 
 struct Framed
 {

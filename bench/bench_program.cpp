@@ -1,0 +1,336 @@
+// Benchmarks of the real program: a copy of `tarvik` is started offscreen in a
+// private folder with its com1 link on a pseudo-terminal that this process
+// plays as the board, and Default.csv is followed record by record.
+//
+//   bench_program startup | throughput | latency | idle | all
+//
+// BENCH_QUICK=1 makes every run short; BENCH_DIR chooses where the program
+// folders go (default: the build tree, a real disk).
+
+#include "benchsupport.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <sys/prctl.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+
+// 9600 baud, 8N1: a start bit, eight data bits and a stop bit per character.
+constexpr double CharSeconds = 10.0 / 9600.0;
+
+// The least any logger must do per reading: wake on the terminal, find the
+// CR, then open, append, sync and close the file. No Qt, no view.
+[[noreturn]] void floorLogger(const std::string& port, const std::string& logPath)
+{
+    const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        ::_exit(1);
+    std::string pending;
+    char buf[4096];
+    for (;;) {
+        pollfd p { fd, POLLIN, 0 };
+        ::poll(&p, 1, -1);
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            ::_exit(0);
+        pending.append(buf, size_t(n));
+        size_t cr;
+        std::string records;
+        while ((cr = pending.find('\r')) != std::string::npos) {
+            // "<KS<n>.000*"
+            std::string line = pending.substr(0, cr);
+            pending.erase(0, cr + 1);
+            std::erase(line, '\n');
+            const size_t dot = line.find('.');
+            if (line.starts_with("<KS") && dot != std::string::npos) {
+                records += '"';
+                records.append(line, 3, dot - 3);
+                records += "\",\"12/7/2026\",\"4:19:14 AM\"\r\n";
+            }
+        }
+        if (records.empty())
+            continue;
+        const int out = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        [[maybe_unused]] const ssize_t w = ::write(out, records.data(), records.size());
+        ::fsync(out);
+        ::close(out);
+    }
+}
+
+// One program in its own folder with its own board, started and ready: it has
+// opened the terminal and recorded reading 1.
+struct Session
+{
+    ProgramFolder folder { tarvikPath(), benchBase() };
+    Pty pty;
+    std::unique_ptr<LogWatch> log;
+    std::unique_ptr<Program> program;
+    pid_t floorPid = -1;
+    double openedAfter = 0.0; // start to the terminal opened, seconds
+    double readyAfter = 0.0; // start to reading 1 in the file
+
+    // `floor`: instead of the program, the least a logger can do (see
+    // floorLogger), to show what this machine's scheduler and disk allow.
+    explicit Session(bool floor = false)
+    {
+        writeSettings(folder.path());
+        pty.linkAt(folder.file("com1"));
+        log = std::make_unique<LogWatch>(folder.path());
+        OpenWatch opened(pty.device());
+        if (floor) {
+            floorPid = ::fork();
+            if (floorPid == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                floorLogger(folder.file("com1"), folder.file("Default.csv"));
+            }
+            program = std::make_unique<Program>(floorPid);
+        } else {
+            program = std::make_unique<Program>(folder.program(), folder.file("tarvik.out"));
+        }
+        const double openedAt = opened.wait(20.0);
+        if (openedAt < 0)
+            fail("the program did not open its port; see " + folder.file("tarvik.out"));
+        pty.sendAll(readingLine(1));
+        if (!log->waitFor(1, 20.0))
+            fail("reading 1 never reached " + folder.file("Default.csv"));
+        openedAfter = openedAt - program->startedAt();
+        readyAfter = log->lastRecordAt() - program->startedAt();
+    }
+};
+
+void startup()
+{
+    const int runs = quickMode() ? 3 : 9;
+    {
+        Session warmUp; // font caches and the like, as after any first start
+    }
+    std::vector<double> opened, ready;
+    for (int i = 0; i < runs; ++i) {
+        Session s;
+        opened.push_back(s.openedAfter * 1000.0);
+        ready.push_back(s.readyAfter * 1000.0);
+    }
+    note("start-up: " + std::to_string(runs)
+        + " runs after one warm-up; the window is shown "
+          "before the event loop runs, so the first reading in the file bounds it from above");
+    printFigure("startup_port_open", median(opened), "ms", "(part of start-up)");
+    printFigure("startup_to_first_record", median(ready), "ms", "< 300 ms to main window shown");
+}
+
+struct ThroughputResult
+{
+    double perSecond = 0.0;
+    bool exact = false;
+    std::string problem;
+    long rssKiB = 0;
+};
+
+// Sends readings 2 .. count+1 unpaced and waits for all of them in the file.
+ThroughputResult throughputRun(long count)
+{
+    Session s;
+    s.log->keepTimes(false);
+    std::string burst;
+    burst.reserve(size_t(count) * 16);
+    for (long n = 2; n <= count + 1; ++n)
+        burst += readingLine(n);
+
+    const double start = now();
+    size_t sent = 0;
+    double lastProgress = start;
+    long seen = s.log->records();
+    while (s.log->records() < count + 1) {
+        sent = s.pty.sendSome(burst, sent);
+        pollfd fds[2] = { { s.log->fd(), POLLIN, 0 },
+            { s.pty.master(), short(sent < burst.size() ? POLLOUT : 0), 0 } };
+        ::poll(fds, 2, 200);
+        s.log->handleEvents();
+        s.pty.drain();
+        if (s.log->records() != seen) {
+            seen = s.log->records();
+            lastProgress = now();
+        } else if (now() - lastProgress > 30.0) {
+            break;
+        }
+    }
+    ThroughputResult r;
+    const double elapsed = s.log->lastRecordAt() - start;
+    r.perSecond = double(s.log->records() - 1) / elapsed;
+    // Anything doubled would show up shortly after the last record.
+    s.log->waitFor(count + 2, 0.5);
+    r.exact = s.log->records() == count + 1 && s.log->inOrder();
+    if (!s.log->inOrder())
+        r.problem = s.log->badRecord();
+    else if (s.log->records() != count + 1)
+        r.problem = std::to_string(s.log->records() - 1) + " records for " + std::to_string(count)
+            + " readings";
+    r.rssKiB = s.program->rssKiB();
+    return r;
+}
+
+void throughput()
+{
+    const long count = quickMode() ? 3000 : 20000;
+    const int runs = 3;
+    std::vector<double> rates;
+    bool exact = true;
+    for (int i = 0; i < runs; ++i) {
+        const ThroughputResult r = throughputRun(count);
+        rates.push_back(r.perSecond);
+        note("throughput run " + std::to_string(i + 1) + ": " + std::to_string(long(r.perSecond))
+            + " readings/s, RSS " + std::to_string(r.rssKiB / 1024) + " MiB"
+            + (r.exact ? ", every reading recorded once, in order" : ", " + r.problem));
+        exact = exact && r.exact;
+    }
+    printFigure("throughput", median(rates), "readings/s", ">= 2000 readings/s, all recorded", 0);
+    printFigure("throughput_records_exact", exact ? 1 : 0, "bool", "1 (count and order)", 0);
+}
+
+void latency(bool floor)
+{
+    const long count = quickMode() ? 300 : 2000;
+    const int runs = 3;
+    const std::string prefix = floor ? "floor_" : "";
+    std::vector<double> p50s, p99s, durable50s, durable99s, maxes;
+    for (int run = 0; run < runs; ++run) {
+        Session s(floor);
+        std::vector<double> crAt(size_t(count) + 2, 0.0);
+        // Each reading takes its characters' time on the line; its CR is its
+        // second to last character.
+        const double start = now() + 0.2;
+        double due = start;
+        long next = 2;
+        bool bodySent = false;
+        while (next <= count + 1 || s.log->records() < count + 1) {
+            const std::string line = readingLine(next);
+            const double crDue = due + double(line.size() - 2) * CharSeconds;
+            double wake = 1e18;
+            if (next <= count + 1) {
+                if (!bodySent && now() >= due) {
+                    s.pty.sendAll(line.substr(0, line.size() - 2));
+                    bodySent = true;
+                }
+                if (bodySent && now() >= crDue) {
+                    crAt[size_t(next)] = now();
+                    s.pty.sendAll("\r\n");
+                    due += double(line.size()) * CharSeconds;
+                    ++next;
+                    bodySent = false;
+                    continue;
+                }
+                wake = bodySent ? crDue : due;
+            }
+            const double timeout = std::min(wake - now(), 5.0);
+            if (timeout > 0) {
+                pollfd p { s.log->fd(), POLLIN, 0 };
+                timespec ts { time_t(timeout), long((timeout - double(time_t(timeout))) * 1e9) };
+                ::ppoll(&p, 1, &ts, nullptr);
+            }
+            if (s.log->handleEvents() == 0 && next > count + 1
+                && now() - s.log->lastRecordAt() > 10.0)
+                fail("readings went missing in the latency run");
+        }
+        // The last record's close, after its sync.
+        const double until = now() + 2.0;
+        while (s.log->durableAt(count) < 0 && now() < until) {
+            pollfd p { s.log->fd(), POLLIN, 0 };
+            ::poll(&p, 1, 50);
+            s.log->handleEvents();
+        }
+        if (!s.log->inOrder())
+            fail("latency run: " + s.log->badRecord());
+        std::vector<double> visible, durable;
+        for (long n = 2; n <= count + 1; ++n) {
+            visible.push_back((s.log->visibleAt(n - 1) - crAt[size_t(n)]) * 1000.0);
+            if (s.log->durableAt(n - 1) > 0)
+                durable.push_back((s.log->durableAt(n - 1) - crAt[size_t(n)]) * 1000.0);
+        }
+        p50s.push_back(percentile(visible, 50));
+        p99s.push_back(percentile(visible, 99));
+        durable50s.push_back(percentile(durable, 50));
+        durable99s.push_back(percentile(durable, 99));
+        maxes.push_back(percentile(visible, 100));
+        char text[200];
+        std::snprintf(text, sizeof text,
+            "%slatency run %d: in file p50 %.3f p99 %.3f max %.3f ms; synced and closed "
+            "p50 %.3f p99 %.3f ms",
+            prefix.c_str(), run + 1, p50s.back(), p99s.back(), maxes.back(), durable50s.back(),
+            durable99s.back());
+        note(text);
+    }
+    // A reading such as "<KS1234.000*" CR LF is 14 characters on the line.
+    note("latency: " + std::to_string(count) + " readings at the line's pace (about "
+        + std::to_string(long(1.0 / (14 * CharSeconds))) + " a second), median of "
+        + std::to_string(runs) + " runs");
+    if (floor) {
+        printFigure("floor_latency_p50", median(p50s), "ms", "(machine's floor, no Qt)", 3);
+        printFigure("floor_latency_p99", median(p99s), "ms", "(machine's floor, no Qt)", 3);
+        printFigure("floor_latency_synced_p99", median(durable99s), "ms", "(machine's floor)", 3);
+        return;
+    }
+    printFigure("latency_p50", median(p50s), "ms", "(CR written -> record in the file)", 3);
+    printFigure("latency_p99", median(p99s), "ms", "< 5 ms", 3);
+    printFigure("latency_synced_p50", median(durable50s), "ms", "(-> file synced and closed)", 3);
+    printFigure("latency_synced_p99", median(durable99s), "ms", "(-> file synced and closed)", 3);
+}
+
+void idle()
+{
+    const double seconds = quickMode() ? 10.0 : 60.0;
+    const int programs = 3;
+    // Three programs idle side by side: three runs in one minute.
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int i = 0; i < programs; ++i)
+        sessions.push_back(std::make_unique<Session>());
+    sleepUntil(now() + 2.0);
+    std::vector<double> before;
+    for (auto& s : sessions)
+        before.push_back(s->program->cpuSeconds());
+    const double start = now();
+    sleepUntil(start + seconds);
+    const double elapsed = now() - start;
+    std::vector<double> percents;
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        const double used = sessions[i]->program->cpuSeconds() - before[i];
+        percents.push_back(used / elapsed * 100.0);
+        char text[120];
+        std::snprintf(
+            text, sizeof text, "idle program %zu: %.2f s of CPU in %.0f s", i + 1, used, elapsed);
+        note(text);
+    }
+    printFigure(
+        "idle_cpu", median(percents), "% of a core", "< 1% (board silent, setup hidden)", 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string what = argc > 1 ? argv[1] : "all";
+    if (::access(tarvikPath().c_str(), X_OK) != 0)
+        fail("no program at " + tarvikPath() + " (set TARVIK)");
+    note("program " + tarvikPath() + ", folders in " + benchBase()
+        + (quickMode() ? ", quick mode" : ""));
+    if (what == "startup" || what == "all")
+        startup();
+    if (what == "throughput" || what == "all")
+        throughput();
+    if (what == "latency" || what == "all") {
+        // The floor first: the same machine, the same moment.
+        latency(true);
+        latency(false);
+    }
+    if (what == "idle" || what == "all")
+        idle();
+    return 0;
+}

@@ -1,0 +1,161 @@
+// Does a reading cost more after hours of logging? The main window and the
+// run's state are built here as the program builds them, the board is a
+// pseudo-terminal played by this process, and each reading is timed from its
+// bytes being written to the board's side until the program has logged it,
+// written its record and repainted. The log view holds 1,000 lines on one side
+// and 100,000 (its limit, where every new line pushes the oldest out) on the
+// other; the sides alternate round by round in the same process.
+//
+// The log folder is on /dev/shm by default (BENCH_GROWTH_DIR chooses another),
+// so that the disk's sync time, the same on both sides and noisy, does not
+// hide what the view costs.
+
+#include "app/frmmain.h"
+#include "app/module1.h"
+#include "benchsupport.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <ctime>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+double processCpu()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// A view holding `lines` lines as the program leaves it: scrolled to the end.
+void fillView(QPlainTextEdit* view, int lines, long firstValue)
+{
+    QString text;
+    text.reserve(qsizetype(lines) * 32);
+    for (int i = 0; i < lines; ++i) {
+        if (i)
+            text += u'\n';
+        text += QString::number(firstValue + i) + u"\t12/7/2026\t4:19:14 AM"_s;
+    }
+    view->setPlainText(text);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+}
+
+struct Round
+{
+    double wallPerReading = 0.0; // seconds
+    double cpuPerReading = 0.0;
+    double p50 = 0.0;
+};
+
+Round timeReadings(bench::Pty& pty, Module1& module, long first, long count)
+{
+    std::vector<double> each;
+    each.reserve(size_t(count));
+    const double cpu0 = processCpu();
+    const double wall0 = bench::now();
+    for (long v = first; v < first + count; ++v) {
+        const double t0 = bench::now();
+        pty.sendAll(bench::readingLine(v));
+        while (module.CurrentReading != double(v))
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // The repaint the new line asked for.
+        QCoreApplication::processEvents();
+        each.push_back(bench::now() - t0);
+    }
+    Round r;
+    r.wallPerReading = (bench::now() - wall0) / double(count);
+    r.cpuPerReading = (processCpu() - cpu0) / double(count);
+    r.p50 = bench::median(each);
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QString base = qEnvironmentVariableIsEmpty("BENCH_GROWTH_DIR")
+        ? u"/dev/shm"_s
+        : qEnvironmentVariable("BENCH_GROWTH_DIR");
+    QTemporaryDir dir(base + u"/tarvik-growth-XXXXXX"_s);
+    if (!dir.isValid())
+        bench::fail("cannot make a folder in " + base.toStdString());
+    const std::string folder = dir.path().toStdString();
+    bench::writeSettings(folder);
+    bench::Pty pty;
+    pty.linkAt(folder + "/com1");
+
+    Module1 module(dir.path(), QLocale(QLocale::English, QLocale::UnitedStates));
+    frmMain window(module);
+    if (!window.Form_Load())
+        bench::fail("the main window could not open the board's port");
+    window.show();
+    QCoreApplication::processEvents();
+
+    const bool quick = bench::quickMode();
+    const int rounds = quick ? 3 : 7;
+    const long perRound = quick ? 300 : 1000;
+    constexpr int SmallView = 1000;
+    constexpr int FullView = 100000;
+
+    // A first round to settle caches and the file.
+    fillView(window.logView(), SmallView, 1);
+    long value = 1;
+    timeReadings(pty, module, value, perRound);
+    value += perRound;
+
+    // For a profiler: BENCH_GROWTH_ONLY=1000 or 100000 runs one side only.
+    const int only = qEnvironmentVariableIntValue("BENCH_GROWTH_ONLY");
+
+    std::vector<double> smallWall, fullWall, smallCpu, fullCpu, smallP50, fullP50;
+    for (int round = 0; round < rounds; ++round) {
+        for (const int lines : { SmallView, FullView }) {
+            if (only && lines != only)
+                continue;
+            fillView(window.logView(), lines, value);
+            const Round r = timeReadings(pty, module, value, perRound);
+            value += perRound;
+            auto& wall = lines == SmallView ? smallWall : fullWall;
+            auto& cpu = lines == SmallView ? smallCpu : fullCpu;
+            auto& p50 = lines == SmallView ? smallP50 : fullP50;
+            wall.push_back(r.wallPerReading * 1e6);
+            cpu.push_back(r.cpuPerReading * 1e6);
+            p50.push_back(r.p50 * 1e6);
+            char text[160];
+            std::snprintf(text, sizeof text,
+                "growth round %d, %6d lines: %.1f us a reading (CPU %.1f us, p50 %.1f us)",
+                round + 1, lines, wall.back(), cpu.back(), p50.back());
+            bench::note(text);
+        }
+    }
+    bench::note("growth: " + std::to_string(rounds) + " rounds of " + std::to_string(perRound)
+        + " readings each side, log on " + base.toStdString());
+    const double small = bench::median(smallWall);
+    const double full = bench::median(fullWall);
+    // Each round's two sides run back to back, so their ratio is the least
+    // touched by other work on the machine coming and going.
+    std::vector<double> paired, pairedCpu;
+    for (size_t i = 0; i < smallWall.size() && i < fullWall.size(); ++i) {
+        paired.push_back(fullWall[i] / smallWall[i]);
+        pairedCpu.push_back(fullCpu[i] / smallCpu[i]);
+    }
+    bench::printFigure("growth_cost_1000_lines", small, "us/reading", "(wall, median of rounds)");
+    bench::printFigure("growth_cost_100000_lines", full, "us/reading", "(wall, median of rounds)");
+    bench::printFigure("growth_cpu_1000_lines", bench::median(smallCpu), "us/reading", "(CPU)");
+    bench::printFigure("growth_cpu_100000_lines", bench::median(fullCpu), "us/reading", "(CPU)");
+    bench::printFigure(
+        "growth_ratio", bench::median(paired), "x", "< 1.2 (median of the rounds' ratios)", 2);
+    bench::printFigure("growth_ratio_cpu", bench::median(pairedCpu), "x", "< 1.2", 2);
+    return 0;
+}

@@ -7,7 +7,9 @@
 //   board --bytes--> BoardPort (PicComm) --> RxBuffer (LineAssembler)
 //         --lines--> frmPicOptions::dispatchLine --> labels / indicators
 //                                              \--> Module1::LogReading
-//         --> ReadingLog (frmMain): log view line + WriteLogRecord -> LogFile
+//         --> ReadingLog (frmMain): log view line + WriteLogRecord, which keeps
+//             the record; once the receive pass is over, every kept record
+//             goes to the file in one write and one sync (LogFile)
 
 #include "link/lineassembler.h"
 #include "log/logfile.h"

@@ -37,6 +37,8 @@ private:
     // as the board's answer (a scale factor, say).
     static std::unique_ptr<SetupRig> shownRig(const QLocale& locale, const QByteArray& reply = {});
     static void enter(SetupRig& rig, const QString& text3, const QString& text4);
+    // Enters both boxes, forgets what the board received so far, presses Apply.
+    static void enterAndApply(SetupRig& rig, const QString& text3, const QString& text4);
     static QPushButton* apply(SetupRig& rig) { return rig.child<QPushButton>(u"cmdApply"_s); }
 };
 
@@ -57,6 +59,13 @@ void tst_Apply::enter(SetupRig& rig, const QString& text3, const QString& text4)
 {
     rig.child<QLineEdit>(u"txtScale3"_s)->setText(text3);
     rig.child<QLineEdit>(u"txtScale4"_s)->setText(text4);
+}
+
+void tst_Apply::enterAndApply(SetupRig& rig, const QString& text3, const QString& text4)
+{
+    enter(rig, text3, text4);
+    rig.dropReceived();
+    QTest::mouseClick(apply(rig), Qt::LeftButton);
 }
 
 void tst_Apply::sent_data()
@@ -158,9 +167,7 @@ void tst_Apply::skipped()
     auto rig = shownRig(English, reply);
     QVERIFY(rig);
     MessageAnswerer answerer;
-    enter(*rig, text3, text4);
-    rig->dropReceived();
-    QTest::mouseClick(apply(*rig), Qt::LeftButton);
+    enterAndApply(*rig, text3, text4);
 
     QCOMPARE(SetupRig::withoutPolls(rig->linesWritten(int(expected.size()))), expected);
     QCOMPARE(answerer.seen.size(), 0);
@@ -227,9 +234,7 @@ void tst_Apply::refused()
     auto rig = shownRig(English, reply);
     QVERIFY(rig);
     MessageAnswerer answerer;
-    enter(*rig, text3, text4);
-    rig->dropReceived();
-    QTest::mouseClick(apply(*rig), Qt::LeftButton);
+    enterAndApply(*rig, text3, text4);
 
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, message);

@@ -1,6 +1,6 @@
 #include "app/endsignals.h"
-#include "app/frmmain.h"
-#include "app/module1.h"
+#include "ui/frmmain.h"
+#include "core/module1.h"
 
 #include <QApplication>
 

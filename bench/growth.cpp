@@ -10,8 +10,8 @@
 // so that the disk's sync time, the same on both sides and noisy, does not
 // hide what the view costs.
 
-#include "app/frmmain.h"
-#include "app/module1.h"
+#include "ui/frmmain.h"
+#include "core/module1.h"
 #include "benchsupport.h"
 
 #include <QApplication>

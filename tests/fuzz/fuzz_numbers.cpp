@@ -3,10 +3,10 @@
 // as Latin-1 and as UTF-8 (so that signs such as U+2212 turn up), under
 // locales that write the point, the minus and the grouping differently.
 
-#include "app/portsetting.h"
+#include "core/portsetting.h"
 #include "fuzztargets.h"
-#include "link/numbertext.h"
-#include "link/protocol.h"
+#include "core/numbertext.h"
+#include "core/protocol.h"
 
 #include <QLocale>
 #include <QString>

@@ -5,10 +5,10 @@
 // chosen from the input itself, and every feeding must frame the same lines.
 
 #include "fuzztargets.h"
-#include "link/lineassembler.h"
-#include "link/numbertext.h"
-#include "link/protocol.h"
-#include "log/logtext.h"
+#include "core/lineassembler.h"
+#include "core/numbertext.h"
+#include "core/protocol.h"
+#include "core/logtext.h"
 
 #include <QDate>
 #include <QLocale>

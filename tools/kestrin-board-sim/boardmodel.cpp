@@ -1,7 +1,7 @@
 #include "boardmodel.h"
 
-#include "link/numbertext.h"
-#include "link/protocol.h"
+#include "core/numbertext.h"
+#include "core/protocol.h"
 
 #include <QLocale>
 #include <cmath>

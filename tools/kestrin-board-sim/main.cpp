@@ -3,7 +3,7 @@
 // opens of the pseudo-terminal by the other side all wake the same ppoll().
 
 #include "boardmodel.h"
-#include "link/lineassembler.h"
+#include "core/lineassembler.h"
 
 #include <QByteArray>
 #include <QString>

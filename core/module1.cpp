@@ -1,0 +1,51 @@
+#include "core/module1.h"
+
+#include "core/inifile.h"
+#include "core/numbertext.h"
+
+#include <QDateTime>
+#include <QDir>
+
+using namespace Qt::StringLiterals;
+
+Module1::Module1(const QString& programFolder, const QLocale& locale)
+    : SettingsFile(QDir::toNativeSeparators(programFolder + u"/Settings.ini"_s))
+    , m_programFolder(programFolder)
+    , m_textFormat(locale)
+{
+}
+
+QString Module1::defaultLogFile() const
+{
+    return QDir::toNativeSeparators(m_programFolder + u"/Default.csv"_s);
+}
+
+void Module1::LoadComPortSetting()
+{
+    QString value = ReadIniString(u"System"_s, u"ComPort"_s, SettingsFile);
+    const bool useDefault = value.isEmpty();
+    if (useDefault)
+        value = u"1"_s;
+    ComPortSetting = value;
+    if (useDefault)
+        SaveComPortSetting();
+}
+
+void Module1::SaveComPortSetting()
+{
+    // A folder we cannot write to is no reason to stop: the run goes on with
+    // the setting in memory.
+    WriteIniString(u"System"_s, u"ComPort"_s, ComPortSetting, SettingsFile);
+}
+
+void Module1::LogReading()
+{
+    ReadingText = numbertext::formatReading(CurrentReading, locale());
+    const QDateTime now = QDateTime::currentDateTime();
+    ReadingDate = m_textFormat.date(now.date());
+    ReadingTime = m_textFormat.time(now.time());
+    if (readingLog) {
+        readingLog->appendLogLine(logViewLine({ ReadingText, ReadingDate, ReadingTime }));
+        readingLog->WriteLogRecord();
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+// The run's shared state. One Module1 is created by main() and handed to both
+// windows, so that the receive buffer, the poll phase and the last scale
+// factors survive the setup window being closed and opened again.
+//
+//   board --bytes--> BoardPort (PicComm) --> RxBuffer (LineAssembler)
+//         --lines--> frmPicOptions::dispatchLine --> labels / indicators
+//                                              \--> Module1::LogReading
+//         --> ReadingLog (frmMain): log view line + WriteLogRecord, which keeps
+//             the record; once the receive pass is over, every kept record
+//             goes to the file in one write and one sync (LogFile)
+
+#include "core/lineassembler.h"
+#include "core/logfile.h"
+#include "core/logtext.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+
+// Where a logged reading goes: the main window's view and the CSV file.
+class ReadingLog
+{
+public:
+    virtual void appendLogLine(const QString& line) = 0;
+    virtual void WriteLogRecord() = 0;
+
+protected:
+    ~ReadingLog() = default;
+};
+
+class Module1
+{
+public:
+    // `programFolder` holds the settings file and the default log file.
+    explicit Module1(const QString& programFolder, const QLocale& locale = QLocale());
+
+    const QString& programFolder() const { return m_programFolder; }
+    QString defaultLogFile() const;
+    const QLocale& locale() const { return m_textFormat.locale(); }
+    const LogTextFormat& textFormat() const { return m_textFormat; }
+
+    void LoadComPortSetting();
+    void SaveComPortSetting();
+
+    // Turns CurrentReading into its three texts, stamped now, and hands them
+    // to the reading log.
+    void LogReading();
+
+    QString SettingsFile;
+    QString ComPortSetting;
+    LineAssembler RxBuffer;
+    QString RxLine;
+    std::int16_t PollPhase = 0;
+    double CurrentScale3 = 0.0;
+    double CurrentScale4 = 0.0;
+    double CurrentReading = 0.0;
+    QString ReadingText;
+    QString ReadingDate;
+    QString ReadingTime;
+
+    // Records that could not be written yet live here, not in a window, so
+    // they outlast any message about them.
+    LogFile logFile;
+
+    ReadingLog* readingLog = nullptr;
+
+private:
+    QString m_programFolder;
+    LogTextFormat m_textFormat;
+};

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Windows build of Tarvik from Debian 12, with MinGW-w64 and a Qt cross-built
+# once into a cache outside the repository.
+#
+#   scripts/windows.sh            qt, build, package and test, skipping what is done
+#   scripts/windows.sh qt         cross-build Qt 6.4.2 into the cache (an hour or more)
+#   scripts/windows.sh build      tarvik.exe, kestrin tools and the tests for Windows
+#   scripts/windows.sh package    the portable zip and the NSIS installer
+#   scripts/windows.sh test       the Windows tests under Wine
+#
+# TARVIK_WIN_CACHE     where the cross Qt lives (~/.cache/tarvik)
+# TARVIK_QTSERIALPORT  the qtserialport 6.4.2 source archive (../shared/vendor/...)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+qt_version=6.4.2
+cache=${TARVIK_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvik}
+qt_prefix=$cache/qt-$qt_version-mingw64
+qt_src=$cache/src
+serialport_sha256=682626d3ae07074df0f707dab880f1eab1c133a04d5bed688a3ec63af305ae89
+serialport_archive=${TARVIK_QTSERIALPORT:-$root/../shared/vendor/qtserialport-everywhere-src-$qt_version.tar.xz}
+toolchain=$root/scripts/windows/mingw-toolchain.cmake
+build=${WIN_BUILD_DIR:-$root/build-windows}
+jobs=$(nproc)
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+
+log() { printf 'windows.sh: %s\n' "$*"; }
+
+install_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    log "installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+cross_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+                cmake ninja-build qt6-base-dev-tools qt6-base-dev xz-utils)
+
+qt_ready() { [ -f "$qt_prefix/.tarvik-complete" ]; }
+
+# Debian's source of qtbase 6.4.2. Adds a deb-src line for the sources this
+# machine already uses when there is none.
+fetch_qtbase() {
+    local dir
+    dir=$(find "$qt_src" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' 2>/dev/null | head -n 1)
+    if [ -n "$dir" ]; then echo "$dir"; return; fi
+    mkdir -p "$qt_src"
+    if ! (cd "$qt_src" && apt-get source -qq qt6-base >/dev/null 2>&1); then
+        log "adding deb-src entries for the configured Debian sources"
+        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+            "${sudo[@]}" sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
+        fi
+        if [ -f /etc/apt/sources.list ]; then
+            grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+                "${sudo[@]}" tee /etc/apt/sources.list.d/tarvik-deb-src.list >/dev/null
+        fi
+        "${sudo[@]}" apt-get update -qq
+        install_packages dpkg-dev
+        (cd "$qt_src" && apt-get source -qq qt6-base >/dev/null)
+    fi
+    find "$qt_src" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' | head -n 1
+}
+
+fetch_qtserialport() {
+    local dir=$qt_src/qtserialport-everywhere-src-$qt_version
+    if [ ! -d "$dir" ]; then
+        [ -f "$serialport_archive" ] || { log "no qtserialport source at $serialport_archive (set TARVIK_QTSERIALPORT)"; exit 1; }
+        echo "$serialport_sha256  $serialport_archive" | sha256sum -c --quiet - ||
+            { log "checksum of $serialport_archive does not match"; exit 1; }
+        tar -C "$qt_src" -xJf "$serialport_archive"
+    fi
+    echo "$dir"
+}
+
+host_args=(-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
+
+step_qt() {
+    if qt_ready; then log "cross Qt is ready in $qt_prefix"; return; fi
+    install_packages "${cross_packages[@]}"
+    local base serial
+    base=$(fetch_qtbase)
+    serial=$(fetch_qtserialport)
+
+    # Only what Tarvik loads: Core, Gui, Widgets, Test, the Windows platform
+    # plugin and style, SerialPort. OpenGL stays on: 6.4.2's Windows platform
+    # plugin does not build without it. Debian's repacked source lacks
+    # wintab.h, hence no tablet events.
+    if [ ! -f "$qt_src/build-qtbase/build.ninja" ]; then
+        cmake -S "$base" -B "$qt_src/build-qtbase" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${host_args[@]}" \
+            -DCMAKE_INSTALL_PREFIX="$qt_prefix" -DCMAKE_BUILD_TYPE=Release \
+            -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+            -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF \
+            -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+            -DFEATURE_tabletevent=OFF -DFEATURE_vulkan=OFF -DFEATURE_icu=OFF \
+            -DFEATURE_freetype=OFF -DFEATURE_fontconfig=OFF -DFEATURE_opengl=ON \
+            -DFEATURE_opengl_desktop=ON -DFEATURE_opengl_dynamic=OFF \
+            -DFEATURE_sql_sqlite=OFF -DFEATURE_zstd=OFF -DFEATURE_brotli=OFF \
+            -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
+            -DFEATURE_system_libpng=OFF -DFEATURE_system_libjpeg=OFF \
+            -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_doubleconversion=OFF
+    fi
+    cmake --build "$qt_src/build-qtbase" -j "$jobs"
+    cmake --install "$qt_src/build-qtbase"
+
+    if [ ! -f "$qt_src/build-qtserialport/build.ninja" ]; then
+        cmake -S "$serial" -B "$qt_src/build-qtserialport" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$qt_prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
+            "${host_args[@]}" -DCMAKE_INSTALL_PREFIX="$qt_prefix" \
+            -DCMAKE_BUILD_TYPE=Release -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
+    fi
+    cmake --build "$qt_src/build-qtserialport" -j "$jobs"
+    cmake --install "$qt_src/build-qtserialport"
+    touch "$qt_prefix/.tarvik-complete"
+    log "cross Qt installed in $qt_prefix"
+}
+
+steps=("$@")
+[ ${#steps[@]} -gt 0 ] || steps=(qt build package test)
+for s in "${steps[@]}"; do
+    case $s in
+        qt) step_qt ;;
+        *) log "unknown step '$s' (qt, build, package, test)"; exit 2 ;;
+    esac
+done

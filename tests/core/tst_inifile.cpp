@@ -1,0 +1,132 @@
+#include "core/inifile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class tst_IniFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString writeFile(const QByteArray& content)
+    {
+        const QString path = m_dir.filePath(u"Settings.ini"_s);
+        QFile::remove(path);
+        if (!content.isNull()) {
+            QFile f(path);
+            if (!f.open(QIODevice::WriteOnly))
+                return {};
+            f.write(content);
+        }
+        return path;
+    }
+    static QByteArray readAll(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void read_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("no file") << QByteArray() << QString();
+        QTest::newRow("empty file") << QByteArray("") << QString();
+        QTest::newRow("plain") << QByteArray("[System]\r\nComPort=3\r\n") << u"3"_s;
+        QTest::newRow("LF line ends") << QByteArray("[System]\nComPort=3\n") << u"3"_s;
+        QTest::newRow("no final line end") << QByteArray("[System]\r\nComPort=3") << u"3"_s;
+        QTest::newRow("names ignore case") << QByteArray("[SYSTEM]\r\ncomport=4\r\n") << u"4"_s;
+        QTest::newRow("blanks around name and value")
+            << QByteArray("  [ System ]  \r\n  ComPort  =  5 \t\r\n") << u"5"_s;
+        QTest::newRow("one pair of quotes removed")
+            << QByteArray("[System]\r\nComPort=\" 6 \"\r\n") << u" 6 "_s;
+        QTest::newRow("lone quote kept") << QByteArray("[System]\r\nComPort=\"6\r\n") << u"\"6"_s;
+        QTest::newRow("value after first equals")
+            << QByteArray("[System]\r\nComPort=a=b\r\n") << u"a=b"_s;
+        QTest::newRow("empty value") << QByteArray("[System]\r\nComPort=\r\n") << QString();
+        QTest::newRow("key in other section")
+            << QByteArray("[Other]\r\nComPort=7\r\n[System]\r\nX=1\r\n") << QString();
+        QTest::newRow("first section of two wins")
+            << QByteArray("[System]\r\nComPort=2\r\n[Other]\r\nComPort=9\r\n") << u"2"_s;
+        QTest::newRow("commented-out key")
+            << QByteArray("[System]\r\n;ComPort=9\r\nComPort=2\r\n") << u"2"_s;
+        QTest::newRow("trailing letters kept") << QByteArray("[System]\r\nComPort=4x\r\n") << u"4x"_s;
+        QTest::newRow("value cut to 254 characters")
+            << QByteArray("[System]\r\nComPort=" + QByteArray(300, '7') + "\r\n")
+            << QString(254, u'7');
+        // 65,535 characters fill the reading buffer; what follows on the
+        // same line must not be read as a section of its own.
+        QTest::newRow("rest of an over-long line is not a line")
+            << QByteArray("[Other]\r\n;" + QByteArray(65534, 'x')
+                          + "[System]\r\nComPort=9\r\n[System]\r\nComPort=5\r\n")
+            << u"5"_s;
+        QTest::newRow("binary garbage")
+            << QByteArray("\x00\xff\xfe[Sys\x00tem]\r\n\x01\x02=\x03", 17) << QString();
+    }
+
+    void read()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expected);
+        const QString path = writeFile(content);
+        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path), expected);
+    }
+
+    void write_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+
+        QTest::newRow("new file") << QByteArray() << QByteArray("[System]\r\nComPort=1\r\n");
+        QTest::newRow("empty key filled in place, other lines kept")
+            << QByteArray("; port of the board\r\n[System]\r\nComPort=\r\nOther=x\r\n\r\n[Two]\r\nA=1\r\n")
+            << QByteArray("; port of the board\r\n[System]\r\nComPort=1\r\nOther=x\r\n\r\n[Two]\r\nA=1\r\n");
+        QTest::newRow("LF file keeps LF on the replaced line")
+            << QByteArray("[System]\nComPort=\n") << QByteArray("[System]\nComPort=1\n");
+        QTest::newRow("key added at end of its section, before blank line")
+            << QByteArray("[System]\r\nOther=x\r\n\r\n[Two]\r\nA=1\r\n")
+            << QByteArray("[System]\r\nOther=x\r\nComPort=1\r\n\r\n[Two]\r\nA=1\r\n");
+        QTest::newRow("section appended after others")
+            << QByteArray("# hand-made\r\n[Two]\r\nA=1\r\n")
+            << QByteArray("# hand-made\r\n[Two]\r\nA=1\r\n[System]\r\nComPort=1\r\n");
+        QTest::newRow("section appended to file without final line end")
+            << QByteArray("[Two]\r\nA=1") << QByteArray("[Two]\r\nA=1\r\n[System]\r\nComPort=1\r\n");
+        QTest::newRow("key added to last section without final line end")
+            << QByteArray("[System]\r\nOther=x") << QByteArray("[System]\r\nOther=x\r\nComPort=1\r\n");
+    }
+
+    void write()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        const QString path = writeFile(before);
+        QVERIFY(WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QCOMPARE(readAll(path), after);
+        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path), u"1"_s);
+    }
+
+    void writeIntoMissingFolderFailsQuietly()
+    {
+        const QString path = m_dir.filePath(u"no/such/folder/Settings.ini"_s);
+        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void writeOverFolderChangesNothing()
+    {
+        const QString path = m_dir.filePath(u"folder.ini"_s);
+        QVERIFY(QDir(m_dir.path()).mkdir(u"folder.ini"_s));
+        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QVERIFY(QFileInfo(path).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_IniFile)
+#include "tst_inifile.moc"

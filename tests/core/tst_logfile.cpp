@@ -1,0 +1,330 @@
+#include "core/logfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+enum class Unwritable
+{
+    MissingFolder,
+    ParentIsFile,
+    PathIsFolder,
+    ReadOnlyFile,
+    FullDisk
+};
+
+QByteArray record(int i)
+{
+    return "\"" + QByteArray::number(i) + "\",\"12/7/2026\",\"4:19:14 AM\"\r\n";
+}
+
+// Only regular files are read: /dev/full reads as endless zeros.
+QByteArray contents(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return QByteArray();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+bool runningAsRoot()
+{
+#ifdef Q_OS_UNIX
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Unwritable)
+
+class tst_LogFile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void appends_data();
+    void appends();
+    void writeKeptWithNothingKept();
+    void unwritable_data();
+    void unwritable();
+    void unwritableThenMended_data();
+    void unwritableThenMended();
+    void partialWriteIsCutBack();
+    void manyKeptRecords();
+
+private:
+    // Makes `path` in `dir` unwritable in the given way; an empty result
+    // means the case cannot be set up here (the reason is in `skip`).
+    QString makeUnwritable(const QTemporaryDir& dir, Unwritable kind, QString* skip);
+    bool mend(const QTemporaryDir& dir, Unwritable kind, const QString& path);
+};
+
+void tst_LogFile::appends_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("before");
+
+    QTest::newRow("file does not exist yet") << false << QByteArray();
+    QTest::newRow("empty file") << true << QByteArray();
+    QTest::newRow("file already holds records") << true << (record(-1) + record(-2));
+}
+
+void tst_LogFile::appends()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, before);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"Default.csv"_s);
+    if (exists)
+        QVERIFY(writeFile(path, before));
+
+    LogFile log;
+    QVERIFY(log.append(path, record(1)).ok);
+    QCOMPARE(contents(path), before + record(1));
+    QVERIFY(log.append(path, record(2)).ok);
+    QCOMPARE(contents(path), before + record(1) + record(2));
+    QCOMPARE(log.keptCount(), 0);
+}
+
+void tst_LogFile::writeKeptWithNothingKept()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"Default.csv"_s);
+
+    LogFile log;
+    const LogFile::Result result = log.writeKept(path);
+    QVERIFY(result.ok);
+    QVERIFY(result.error.isEmpty());
+    QVERIFY(!QFile::exists(path));
+}
+
+QString tst_LogFile::makeUnwritable(const QTemporaryDir& dir, Unwritable kind, QString* skip)
+{
+    switch (kind) {
+    case Unwritable::MissingFolder:
+        return dir.filePath(u"missing/log.csv"_s);
+    case Unwritable::ParentIsFile:
+        if (!writeFile(dir.filePath(u"plain"_s), "x"))
+            return QString();
+        return dir.filePath(u"plain/log.csv"_s);
+    case Unwritable::PathIsFolder:
+        if (!QDir(dir.path()).mkdir(u"log.csv"_s))
+            return QString();
+        return dir.filePath(u"log.csv"_s);
+    case Unwritable::ReadOnlyFile: {
+        if (runningAsRoot()) {
+            *skip = u"root writes to read-only files regardless of their permissions"_s;
+            return QString();
+        }
+        const QString path = dir.filePath(u"log.csv"_s);
+        if (!writeFile(path, record(0))
+            || !QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup))
+            return QString();
+        return path;
+    }
+    case Unwritable::FullDisk:
+        if (!QFile::exists(u"/dev/full"_s)) {
+            *skip = u"no /dev/full on this system"_s;
+            return QString();
+        }
+        return u"/dev/full"_s;
+    }
+    return QString();
+}
+
+bool tst_LogFile::mend(const QTemporaryDir& dir, Unwritable kind, const QString& path)
+{
+    switch (kind) {
+    case Unwritable::MissingFolder:
+        return QDir(dir.path()).mkdir(u"missing"_s);
+    case Unwritable::ParentIsFile:
+        return QFile::remove(dir.filePath(u"plain"_s)) && QDir(dir.path()).mkdir(u"plain"_s);
+    case Unwritable::PathIsFolder:
+        return QDir(dir.path()).rmdir(u"log.csv"_s);
+    case Unwritable::ReadOnlyFile:
+        return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    case Unwritable::FullDisk:
+        break;
+    }
+    return false;
+}
+
+void tst_LogFile::unwritable_data()
+{
+    QTest::addColumn<Unwritable>("kind");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("missing folder") << Unwritable::MissingFolder << ENOENT;
+    QTest::newRow("parent is a file") << Unwritable::ParentIsFile << ENOTDIR;
+    QTest::newRow("path is a folder") << Unwritable::PathIsFolder << EISDIR;
+    QTest::newRow("read-only file") << Unwritable::ReadOnlyFile << EACCES;
+    QTest::newRow("full disk") << Unwritable::FullDisk << ENOSPC;
+}
+
+// Records that cannot be written are kept, in order, and go first into the
+// next file that can be written, even when that is another file.
+void tst_LogFile::unwritable()
+{
+    QFETCH(Unwritable, kind);
+    QFETCH(int, error);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString skip;
+    const QString bad = makeUnwritable(dir, kind, &skip);
+    if (!skip.isEmpty())
+        QSKIP(qPrintable(skip));
+    QVERIFY(!bad.isEmpty());
+    const QByteArray badBefore = contents(bad);
+
+    LogFile log;
+    for (int i = 1; i <= 3; ++i) {
+        const LogFile::Result result = log.append(bad, record(i));
+        QVERIFY(!result.ok);
+        QCOMPARE(result.error, systemError(error));
+        QCOMPARE(log.keptCount(), i);
+    }
+    QVERIFY(!log.writeKept(bad).ok);
+    QCOMPARE(log.keptCount(), 3);
+    QCOMPARE(contents(bad), badBefore);
+
+    const QString good = dir.filePath(u"other.csv"_s);
+    QVERIFY(writeFile(good, record(-1)));
+    QVERIFY(log.append(good, record(4)).ok);
+    QCOMPARE(log.keptCount(), 0);
+    QCOMPARE(contents(good), record(-1) + record(1) + record(2) + record(3) + record(4));
+    QCOMPARE(contents(bad), badBefore);
+}
+
+void tst_LogFile::unwritableThenMended_data()
+{
+    QTest::addColumn<Unwritable>("kind");
+
+    QTest::newRow("missing folder created") << Unwritable::MissingFolder;
+    QTest::newRow("file in the way replaced by a folder") << Unwritable::ParentIsFile;
+    QTest::newRow("folder in the way removed") << Unwritable::PathIsFolder;
+    QTest::newRow("read-only file made writable") << Unwritable::ReadOnlyFile;
+}
+
+// The same path becomes writable again: nothing lost, in order, exactly once.
+void tst_LogFile::unwritableThenMended()
+{
+    QFETCH(Unwritable, kind);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString skip;
+    const QString path = makeUnwritable(dir, kind, &skip);
+    if (!skip.isEmpty())
+        QSKIP(qPrintable(skip));
+    QVERIFY(!path.isEmpty());
+    const QByteArray before = contents(path);
+
+    LogFile log;
+    QVERIFY(!log.append(path, record(1)).ok);
+    QVERIFY(!log.append(path, record(2)).ok);
+    QVERIFY(mend(dir, kind, path));
+
+    QVERIFY(log.writeKept(path).ok);
+    QCOMPARE(log.keptCount(), 0);
+    QCOMPARE(contents(path), before + record(1) + record(2));
+    QVERIFY(log.append(path, record(3)).ok);
+    QCOMPARE(contents(path), before + record(1) + record(2) + record(3));
+}
+
+// A disk that fills in the middle of a write: the file size limit lets part
+// of the records through, then refuses the rest.
+void tst_LogFile::partialWriteIsCutBack()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a file size limit (setrlimit)");
+#else
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"log.csv"_s);
+    const QByteArray before = record(0);
+    QVERIFY(writeFile(path, before));
+
+    rlimit saved {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(before.size() + 10);
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < tight.rlim_cur)
+        QSKIP("file size limit already tighter than the test needs");
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+
+    LogFile log;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &tight) == 0);
+    const LogFile::Result first = log.append(path, record(1));
+    const LogFile::Result second = log.append(path, record(2));
+    const QByteArray during = contents(path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!first.ok);
+    QVERIFY(!second.ok);
+    QCOMPARE(first.error, systemError(EFBIG));
+    QCOMPARE(during, before);
+    QCOMPARE(log.keptCount(), 2);
+
+    QVERIFY(log.append(path, record(3)).ok);
+    QCOMPARE(contents(path), before + record(1) + record(2) + record(3));
+#endif
+}
+
+void tst_LogFile::manyKeptRecords()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString bad = dir.filePath(u"missing/log.csv"_s);
+    const int count = 20000;
+
+    LogFile log;
+    QByteArray expected;
+    for (int i = 0; i < count; ++i) {
+        QVERIFY(!log.append(bad, record(i)).ok);
+        expected += record(i);
+    }
+    QCOMPARE(log.keptCount(), count);
+
+    const QString good = dir.filePath(u"log.csv"_s);
+    QVERIFY(log.writeKept(good).ok);
+    QCOMPARE(log.keptCount(), 0);
+    QCOMPARE(contents(good), expected);
+}
+
+QTEST_APPLESS_MAIN(tst_LogFile)
+#include "tst_logfile.moc"

@@ -1,0 +1,83 @@
+#include "core/portsetting.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class tst_PortSetting : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void number_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("expected"); // -100000: refused
+
+        QTest::newRow("plain") << u"2"_s << 2;
+        QTest::newRow("trailing blank") << u"2 "_s << 2;
+        QTest::newRow("trailing letters") << u"4x"_s << 4;
+        QTest::newRow("blanks inside dropped") << u" 1 2"_s << 12;
+        QTest::newRow("tab and LF dropped") << u"\t3\n"_s << 3;
+        QTest::newRow("letters only give 0") << u"abc"_s << 0;
+        QTest::newRow("empty gives 0") << QString() << 0;
+        QTest::newRow("half to even, down") << u"2.5"_s << 2;
+        QTest::newRow("half to even, up") << u"3.5"_s << 4;
+        QTest::newRow("fraction rounds") << u"2.7"_s << 3;
+        QTest::newRow("negative") << u"-3"_s << -3;
+        QTest::newRow("exponent") << u"1e2"_s << 100;
+        QTest::newRow("dangling exponent ignored") << u"5e"_s << 5;
+        QTest::newRow("top of 16-bit range") << u"32767"_s << 32767;
+        QTest::newRow("bottom of 16-bit range") << u"-32768"_s << -32768;
+        QTest::newRow("70000 out of range") << u"70000"_s << -100000;
+        QTest::newRow("32767.5 rounds out of range") << u"32767.5"_s << -100000;
+        QTest::newRow("huge exponent out of range") << u"1e400"_s << -100000;
+        QTest::newRow("non-ASCII digit stops the number") << u"1\u0663"_s << 1;
+    }
+
+    void number()
+    {
+        QFETCH(QString, setting);
+        QFETCH(int, expected);
+        const std::optional<int> n = portNumberFromSetting(setting);
+        if (expected == -100000)
+            QVERIFY(!n);
+        else
+            QCOMPARE(n, std::optional<int>(expected));
+    }
+
+    void name_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<bool>("makeLink");
+        QTest::addColumn<QString>("expected"); // "<dir>" stands for the folder; empty: refused
+
+        QTest::newRow("0 is no port") << 0 << false << QString();
+        QTest::newRow("negative is no port") << -1 << false << QString();
+        QTest::newRow("256 is no port") << 256 << false << QString();
+        QTest::newRow("no link: first serial device") << 1 << false << u"/dev/ttyS0"_s;
+        QTest::newRow("no link: port 255") << 255 << false << u"/dev/ttyS254"_s;
+        QTest::newRow("link in program folder") << 1 << true << u"<dir>/com1"_s;
+        QTest::newRow("link for another port ignored") << 2 << true << u"/dev/ttyS1"_s;
+    }
+
+    void name()
+    {
+        QFETCH(int, number);
+        QFETCH(bool, makeLink);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        if (makeLink)
+            QVERIFY(QFile::link(u"/nonexistent/tty"_s, dir.filePath(u"com1"_s)));
+        const std::optional<QString> name = portNameFor(number, dir.path());
+        if (expected.isEmpty())
+            QVERIFY(!name);
+        else
+            QCOMPARE(name.value_or(QString()), QString(expected).replace(u"<dir>"_s, dir.path()));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PortSetting)
+#include "tst_portsetting.moc"

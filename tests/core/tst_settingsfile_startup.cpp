@@ -1,0 +1,364 @@
+// Start-up against settings files nobody meant to write: binary garbage, a
+// file grown to tens of megabytes, one the program cannot read, a value far
+// longer than the reader's buffer. Whatever the file holds, loading the port
+// setting must end with a setting the port opening can judge (a missing
+// setting reads as "1" and is written back), never with a crash or a hang.
+
+#include "core/module1.h"
+#include "core/portsetting.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TARVIK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARVIK_ASAN 1
+#endif
+#endif
+
+namespace {
+
+constexpr qsizetype LargeFileSize = 50 * 1024 * 1024;
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Peak resident memory of the process so far, in bytes.
+qint64 peakResident()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
+// Bytes of every value, NUL and line ends included, from a fixed seed so
+// that a failure can be replayed.
+QByteArray binaryGarbage(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& b : bytes)
+        b = char(random.bounded(256));
+    return bytes;
+}
+
+// Tens of megabytes as a log or a core dump copied over the file would be:
+// mostly lines of text with "=" in them, now and then a stretch of binary
+// without any line end. Written in pieces, so that the test itself stays
+// small and the program's memory can be told from the test's.
+bool writeLargeJunk(const QString& path, qsizetype size, const QByteArray& tail)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QRandomGenerator random(6);
+    QByteArray piece;
+    qsizetype written = 0;
+    for (qint64 n = 0; written < size; ++n) {
+        if (n % 1000 == 999) {
+            piece = binaryGarbage(200 * 1024, quint32(n));
+            piece.replace('\n', ' ');
+            piece += "\r\n";
+        } else {
+            piece = "junk" + QByteArray::number(n) + '=' + QByteArray(int(random.bounded(80)), 'x')
+                + "\r\n";
+        }
+        if (f.write(piece) != piece.size())
+            return false;
+        written += piece.size();
+    }
+    return f.write(tail) == tail.size();
+}
+
+// A digest of the file's first `length` bytes.
+QByteArray digest(const QString& path, qint64 length)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    while (length > 0) {
+        const QByteArray chunk = f.read(std::min<qint64>(length, 1 << 20));
+        if (chunk.isEmpty())
+            return {};
+        hash.addData(chunk);
+        length -= chunk.size();
+    }
+    return hash.result();
+}
+
+} // namespace
+
+class tst_SettingsFileStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A fresh program folder for each case, so that no case sees another's file.
+    QString newFolder()
+    {
+        const QString folder = m_root.filePath(QString::number(++m_folders));
+        return QDir().mkpath(folder) ? folder : QString();
+    }
+
+    QTemporaryDir m_root;
+    int m_folders = 0;
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_root.isValid()); }
+
+    // First, while the process is still small, so the peak it leaves is its own.
+    void largeFileWithKeyNearEnd()
+    {
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        QVERIFY(writeLargeJunk(
+            path, LargeFileSize, "[System]\r\nComPort=7\r\n[Other]\r\nComPort=9\r\n"));
+        const qint64 size = QFileInfo(path).size();
+        const QByteArray hash = digest(path, size);
+
+        const qint64 before = peakResident();
+        Module1 module(folder);
+        module.LoadComPortSetting();
+        const qint64 growth = peakResident() - before;
+
+        QCOMPARE(module.ComPortSetting, u"7"_s);
+        QCOMPARE(portNumberFromSetting(module.ComPortSetting), 7);
+        QCOMPARE(digest(path, QFileInfo(path).size()), hash); // found, so not rewritten
+#ifndef TARVIK_ASAN
+        // Reading one key may cost a line, not the file. (AddressSanitizer
+        // holds on to freed memory, so its peak says nothing here.)
+        QVERIFY2(growth < 8 * 1024 * 1024,
+            qPrintable(u"reading grew the process by %1 MB"_s.arg(growth >> 20)));
+#else
+        Q_UNUSED(growth);
+#endif
+    }
+
+    void largeFileWithoutKey()
+    {
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        QVERIFY(writeLargeJunk(path, LargeFileSize, "[Other]\r\nComPort=9\r\n"));
+        const qint64 size = QFileInfo(path).size();
+        const QByteArray hash = digest(path, size);
+
+        const qint64 before = peakResident();
+        Module1 module(folder);
+        module.LoadComPortSetting();
+        const qint64 growth = peakResident() - before;
+
+        QCOMPARE(module.ComPortSetting, u"1"_s);
+        // The default goes at the end; not one byte of what was there is lost.
+        const QByteArray added = "[System]\r\nComPort=1\r\n";
+        QCOMPARE(QFileInfo(path).size(), size + added.size());
+        QCOMPARE(digest(path, size), hash);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly) && f.seek(size));
+        QCOMPARE(f.readAll(), added);
+#ifndef TARVIK_ASAN
+        // Rewriting keeps the old and the new text in memory, never more.
+        QVERIFY2(growth < 3 * size,
+            qPrintable(u"writing back grew the process by %1 MB"_s.arg(growth >> 20)));
+#else
+        Q_UNUSED(growth);
+#endif
+
+        Module1 next(folder);
+        next.LoadComPortSetting();
+        QCOMPARE(next.ComPortSetting, u"1"_s);
+        QCOMPARE(QFileInfo(path).size(), size + added.size());
+    }
+
+    void garbage_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("expected"); // null: anything but ""
+        QTest::addColumn<bool>("defaultWritten");
+        QTest::addColumn<int>("port"); // 0: no port to open
+
+        QByteArray noise = binaryGarbage(64 * 1024, 1);
+        QTest::newRow("random bytes") << noise << u"1"_s << true << 1;
+
+        QByteArray noLineEnds = binaryGarbage(64 * 1024, 2);
+        noLineEnds.replace('\n', '\0');
+        QTest::newRow("random bytes without a line end") << noLineEnds << u"1"_s << true << 1;
+
+        QByteArray lines = binaryGarbage(64 * 1024, 3);
+        lines.replace('[', '(');
+        QTest::newRow("random lines before the section") << lines + "\r\n[System]\r\nComPort=3\r\n"
+                                                         << u"3"_s << false << 3;
+        QTest::newRow("random lines after the key")
+            << "[System]\r\nComPort=3\r\n" + lines << u"3"_s << false << 3;
+        QTest::newRow("NULs only") << QByteArray(4096, '\0') << u"1"_s << true << 1;
+        QTest::newRow("value of control and high bytes")
+            << QByteArray("[System]\r\nComPort=\xff\x01\x7f\r\n") << QString() << false << 0;
+        QTest::newRow("section line of high bytes")
+            << QByteArray("[\xe4\xf6\xfc]\r\nComPort=3\r\n") << u"1"_s << true << 1;
+    }
+
+    void garbage()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, expected);
+        QFETCH(bool, defaultWritten);
+        QFETCH(int, port);
+
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        QVERIFY(writeAll(path, content));
+        Module1 module(folder);
+        module.LoadComPortSetting();
+
+        if (expected.isNull())
+            QVERIFY(!module.ComPortSetting.isEmpty());
+        else
+            QCOMPARE(module.ComPortSetting, expected);
+
+        const QByteArray after = readAll(path);
+        if (defaultWritten) {
+            QVERIFY(after.startsWith(content));
+            QVERIFY(after.endsWith("[System]\r\nComPort=1\r\n"));
+            // What was written is what the next start reads.
+            Module1 next(folder);
+            next.LoadComPortSetting();
+            QCOMPARE(next.ComPortSetting, u"1"_s);
+            QCOMPARE(readAll(path), after);
+        } else {
+            QCOMPARE(after, content);
+        }
+
+        const auto number = portNumberFromSetting(module.ComPortSetting);
+        const auto name = number ? portNameFor(*number, folder) : std::nullopt;
+        if (port == 0)
+            QVERIFY(!name); // the port opening shows its message
+        else
+            QCOMPARE(name, u"/dev/ttyS"_s + QString::number(port - 1));
+    }
+
+    void longValue_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("port"); // 0: no port to open
+
+        QTest::newRow("300 digits") << QByteArray(300, '3') << QString(254, u'3') << 0;
+        QTest::newRow("3 and 299 letters")
+            << "3" + QByteArray(299, 'x') << u"3"_s + QString(253, u'x') << 3;
+        QTest::newRow("300 characters in quotes")
+            << "\"4" + QByteArray(299, 'y') + '"' << u"4"_s + QString(253, u'y') << 4;
+        QTest::newRow("254 characters kept whole")
+            << "5" + QByteArray(253, 'z') << u"5"_s + QString(253, u'z') << 5;
+        QTest::newRow("255 characters lose the last")
+            << "5" + QByteArray(253, 'z') + 'Q' << u"5"_s + QString(253, u'z') << 5;
+        QTest::newRow("300 blanks around a number")
+            << QByteArray(150, ' ') + "6" + QByteArray(150, ' ') << u"6"_s << 6;
+        QTest::newRow("2 and a 70000-character tail")
+            << "2" + QByteArray(70000, '0') << u"2"_s + QString(253, u'0') << 0;
+    }
+
+    void longValue()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, expected);
+        QFETCH(int, port);
+
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        const QByteArray content = "; edited by hand\r\n[System]\r\nComPort=" + value + "\r\n";
+        QVERIFY(writeAll(path, content));
+        Module1 module(folder);
+        module.LoadComPortSetting();
+
+        QCOMPARE(module.ComPortSetting, expected);
+        QCOMPARE(readAll(path), content); // a value was there: nothing written
+        const auto number = portNumberFromSetting(module.ComPortSetting);
+        const auto name = number ? portNameFor(*number, folder) : std::nullopt;
+        if (port == 0)
+            QVERIFY(!name);
+        else
+            QCOMPARE(name, u"/dev/ttyS"_s + QString::number(port - 1));
+    }
+
+    void settingsPathIsAFolder()
+    {
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        QVERIFY(QDir().mkpath(path));
+        QVERIFY(writeAll(path + u"/keep"_s, "kept"));
+
+        Module1 module(folder);
+        module.LoadComPortSetting();
+
+        // Unreadable reads as missing; the write-back fails quietly.
+        QCOMPARE(module.ComPortSetting, u"1"_s);
+        QVERIFY(QFileInfo(path).isDir());
+        QCOMPARE(readAll(path + u"/keep"_s), QByteArray("kept"));
+        QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList { u"keep"_s });
+        QCOMPARE(
+            portNameFor(*portNumberFromSetting(module.ComPortSetting), folder), u"/dev/ttyS0"_s);
+    }
+
+    void unreadableFile()
+    {
+        if (geteuid() == 0)
+            QSKIP("root reads every file");
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        const QByteArray content = "[System]\r\nComPort=3\r\n";
+        QVERIFY(writeAll(path, content));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+
+        Module1 module(folder);
+        module.LoadComPortSetting();
+
+        QCOMPARE(module.ComPortSetting, u"1"_s);
+        // The operator's file is left alone, not replaced by a default.
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QCOMPARE(readAll(path), content);
+    }
+
+    void unwritableFolder()
+    {
+        if (geteuid() == 0)
+            QSKIP("root writes into every folder");
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        QVERIFY(writeAll(path, binaryGarbage(4096, 4)));
+        const QByteArray content = readAll(path);
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+        Module1 module(folder);
+        module.LoadComPortSetting();
+
+        QCOMPARE(module.ComPortSetting, u"1"_s);
+        QCOMPARE(readAll(path), content);
+        QVERIFY(QFile::setPermissions(
+            folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SettingsFileStartup)
+#include "tst_settingsfile_startup.moc"

@@ -1,0 +1,353 @@
+#include "ui/frmmain.h"
+#include "core/module1.h"
+#include "port/boardport.h"
+#include "ptyboard.h"
+#include "ui/frmpicoptions.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QLocale English(QLocale::English, QLocale::UnitedStates);
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+// Answers the next modal box by pressing its OK button, keeping its text.
+class MessageCatcher : public QObject
+{
+public:
+    explicit MessageCatcher(QObject* parent)
+        : QObject(parent)
+    {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts.append(box->text());
+                titles.append(box->windowTitle());
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        timer->start(20);
+    }
+    QStringList texts;
+    QStringList titles;
+};
+
+} // namespace
+
+class tst_frmMain : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString settingsPath() const { return m_dir->filePath(u"Settings.ini"_s); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<PtyBoard> m_board;
+    std::unique_ptr<Module1> m_module;
+    std::unique_ptr<frmMain> m_main;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_board = std::make_unique<PtyBoard>();
+        QVERIFY(m_board->isValid());
+        QVERIFY(m_board->linkAt(m_dir->filePath(u"com1"_s)));
+        m_module = std::make_unique<Module1>(m_dir->path(), English);
+    }
+
+    void cleanup()
+    {
+        m_main.reset();
+        m_module.reset();
+        m_board.reset();
+        m_dir.reset();
+    }
+
+    void startsInEmptyFolderAndWritesDefaultSetting()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        QCOMPARE(readFile(settingsPath()), QByteArray("[System]\r\nComPort=1\r\n"));
+        QCOMPARE(m_module->ComPortSetting, u"1"_s);
+        QCOMPARE(m_main->logNameLabel()->text(), u"Log Name: "_s + m_dir->filePath(u"Default.csv"_s));
+        QCOMPARE(m_main->fileDialog().FileName, m_dir->filePath(u"Default.csv"_s));
+        QVERIFY(!QFile::exists(m_dir->filePath(u"Default.csv"_s)));
+        QVERIFY(m_main->setupWindow());
+        QVERIFY(m_main->setupWindow()->PicComm()->isOpen());
+        QVERIFY(!m_main->setupWindow()->isVisible());
+        QCOMPARE(m_main->windowTitle(), u"Tarvik Data Logger"_s);
+    }
+
+    void layout()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        QCOMPARE(m_main->size(), QSize(627, 427));
+        QCOMPARE(m_main->logView()->geometry(), QRect(16, 36, 445, 353));
+        QCOMPARE(m_main->logNameLabel()->geometry(), QRect(16, 4, 497, 29));
+        const auto buttonAt = [this](const char* name) {
+            return m_main->findChild<QPushButton*>(QString::fromLatin1(name));
+        };
+        QCOMPARE(buttonAt("cmdSave")->geometry(), QRect(468, 40, 149, 45));
+        QCOMPARE(buttonAt("cmdSave")->text(), u"Create New Log File"_s);
+        QCOMPARE(buttonAt("Command1")->geometry(), QRect(468, 284, 149, 45));
+        QCOMPARE(buttonAt("Command1")->text(), u"Setup"_s);
+        QCOMPARE(buttonAt("Command2")->geometry(), QRect(468, 344, 149, 45));
+        QCOMPARE(buttonAt("Command2")->text(), u"Exit"_s);
+        QCOMPARE(m_main->logView()->font().pointSizeF(), 13.5);
+        QVERIFY(m_main->logView()->toPlainText().isEmpty());
+    }
+
+    void existingSettingIsNotRewritten()
+    {
+        const QByteArray content("; board on the second adapter\r\n[Other]\r\nA=1\r\n\r\n[System]\r\n"
+                                 "ComPort=3\r\n");
+        QVERIFY(writeFile(settingsPath(), content));
+        QVERIFY(m_board->linkAt(m_dir->filePath(u"com3"_s)));
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        QCOMPARE(readFile(settingsPath()), content);
+        QCOMPARE(m_main->setupWindow()->PicComm()->portName(), m_dir->filePath(u"com3"_s));
+    }
+
+    void emptySettingIsWrittenBackKeepingComments()
+    {
+        QVERIFY(writeFile(settingsPath(), "; keep me\r\n[System]\r\nComPort=\r\n[Other]\r\nB=2\r\n"));
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        QCOMPARE(readFile(settingsPath()),
+                 QByteArray("; keep me\r\n[System]\r\nComPort=1\r\n[Other]\r\nB=2\r\n"));
+    }
+
+    void unusablePortShowsMessage_data()
+    {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QString>("reasonContains");
+
+        QTest::newRow("letters") << QByteArray("abc") << u"ComPort=abc"_s;
+        QTest::newRow("out of 16-bit range") << QByteArray("70000") << u"ComPort=70000"_s;
+        QTest::newRow("zero") << QByteArray("0") << u"ComPort=0"_s;
+        QTest::newRow("above the last port") << QByteArray("256") << u"ComPort=256"_s;
+        QTest::newRow("missing device") << QByteArray("200") << u"/dev/ttyS199: "_s;
+        QTest::newRow("dangling link") << QByteArray("7") << u"com7: "_s;
+    }
+
+    void unusablePortShowsMessage()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(QString, reasonContains);
+        QVERIFY(QFile::link(u"/nonexistent/tty"_s, m_dir->filePath(u"com7"_s)));
+        QVERIFY(writeFile(settingsPath(), "[System]\r\nComPort=" + setting + "\r\n"));
+
+        m_main = std::make_unique<frmMain>(*m_module);
+        auto* catcher = new MessageCatcher(m_main.get());
+        QVERIFY(!m_main->Form_Load());
+        QCOMPARE(catcher->texts.size(), 1);
+        QCOMPARE(catcher->titles.constFirst(), u"Tarvik"_s);
+        const QString text = catcher->texts.constFirst();
+        const QString head = u"Invalid Port Number.  Open the file named "_s
+            + QDir::toNativeSeparators(settingsPath())
+            + u"\r\nand enter the correct com port number.\r\n\r\n"_s;
+        QVERIFY2(text.startsWith(head), qPrintable(text));
+        QVERIFY2(text.mid(head.size()).contains(reasonContains), qPrintable(text));
+        QVERIFY(!m_main->setupWindow());
+        QVERIFY(!m_main->isVisible());
+    }
+
+    void setupShowsOneWindowAndReloadsAfterClose()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        m_main->show();
+        QPointer<frmPicOptions> first = m_main->setupWindow();
+        m_main->Command1_Click();
+        m_main->Command1_Click();
+        QCOMPARE(m_main->setupWindow(), first.data());
+        QVERIFY(first->isVisible());
+        QCOMPARE(m_main->findChildren<frmPicOptions*>().size(), 1);
+
+        // The close box unloads it; a changed setting takes effect on reload.
+        first->close();
+        QTRY_VERIFY(first.isNull());
+        QVERIFY(!m_main->setupWindow());
+        QVERIFY(m_board->linkAt(m_dir->filePath(u"com2"_s)));
+        QVERIFY(writeFile(settingsPath(), "[System]\r\nComPort=2\r\n"));
+        m_main->Command1_Click();
+        QVERIFY(m_main->setupWindow());
+        QVERIFY(m_main->setupWindow()->isVisible());
+        QCOMPARE(m_main->setupWindow()->PicComm()->portName(), m_dir->filePath(u"com2"_s));
+    }
+
+    void readingIsLoggedToViewAndFile()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        QVERIFY(m_board->send("<KS12.3456*\r\n<KS-0.5*\r\n<KS0*\r\n"));
+        const QString csv = m_dir->filePath(u"Default.csv"_s);
+        QTRY_COMPARE(readFile(csv).count("\r\n"), 3);
+        const QList<QByteArray> records = readFile(csv).split('\n');
+        QVERIFY(records[0].startsWith("\"12.346\",\""));
+        QVERIFY(records[1].startsWith("\"-0.5\",\""));
+        QVERIFY(records[2].startsWith("\"0\",\""));
+        // "value","M/D/YYYY","H:MM:SS AM"
+        QVERIFY2(QRegularExpression(uR"(^"12\.346","\d{1,2}/\d{1,2}/\d{4}","\d{1,2}:\d\d:\d\d [AP]M"\r$)"_s)
+                     .match(QString::fromLatin1(records[0]))
+                     .hasMatch(),
+                 records[0].constData());
+        const QStringList lines = m_main->logView()->toPlainText().split(u'\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].startsWith(u"12.346\t"_s));
+        QCOMPARE(lines[0].count(u'\t'), 2);
+    }
+
+    void logViewKeepsTheNewestLinesOnly()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        for (int i = 1; i <= 100500; ++i)
+            m_main->appendLogLine(QString::number(i) + u"\t7.12.2026\t04:19:14\r\n"_s);
+        const QTextDocument* view = m_main->logView()->document();
+        QVERIFY(view->blockCount() <= 100000);
+        QVERIFY(view->blockCount() >= 99000);
+        QCOMPARE(view->lastBlock().text(), u"100500\t7.12.2026\t04:19:14"_s);
+        QCOMPARE(view->firstBlock().text().section(u'\t', 0, 0).toInt(),
+                 100500 - view->blockCount() + 1);
+    }
+
+    void unwritableLogKeepsReadingsUntilAWritableFile()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        auto* catcher = new MessageCatcher(m_main.get());
+        m_main->fileDialog().FileName = m_dir->filePath(u"missing/folder/log.csv"_s);
+
+        QVERIFY(m_board->send("<KS1*\r\n<KS2*\r\n"));
+        QTRY_COMPARE(m_module->logFile.keptCount(), qsizetype(2));
+        QTRY_COMPARE(catcher->texts.size(), 1);
+        QVERIFY(catcher->texts.constFirst().contains(u"missing/folder/log.csv"_s));
+        QCOMPARE(m_main->logView()->toPlainText().count(u'\n'), 1); // both in the view
+
+        const QString good = m_dir->filePath(u"good.csv"_s);
+        m_main->fileDialog().FileName = good;
+        QVERIFY(m_board->send("<KS3*\r\n"));
+        QTRY_COMPARE(readFile(good).count("\r\n"), 3);
+        const QList<QByteArray> records = readFile(good).split('\n');
+        QVERIFY(records[0].startsWith("\"1\","));
+        QVERIFY(records[1].startsWith("\"2\","));
+        QVERIFY(records[2].startsWith("\"3\","));
+        QCOMPARE(m_module->logFile.keptCount(), qsizetype(0));
+        QCOMPARE(catcher->texts.size(), 1);
+        QCOMPARE(m_main->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void createNewLogFile_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("cancel keeps the name") << true;
+        QTest::newRow("chosen name is used") << false;
+    }
+
+    void createNewLogFile()
+    {
+        QFETCH(bool, cancel);
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        QVERIFY(m_board->send("<KS1*\r\n"));
+        QTRY_VERIFY(!m_main->logView()->toPlainText().isEmpty());
+
+        const QString chosen = m_dir->filePath(u"run2"_s); // no extension is added
+        QTimer::singleShot(50, m_main.get(), [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            // A failed check must not leave the modal dialog waiting forever.
+            const auto closeOnFailure = qScopeGuard([dialog] {
+                if (dialog->isVisible())
+                    dialog->reject();
+            });
+            if (cancel) {
+                dialog->reject();
+            } else {
+                // Typed by the operator: selectFile() leaves a focused name box alone.
+                auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
+                QVERIFY(name);
+                // Once the dialog has read the folder it selects the current
+                // file in its list, and a list selection outranks typed text:
+                // clear it and type until the typed name is what it returns.
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    [&] {
+                        for (auto* view : dialog->findChildren<QAbstractItemView*>())
+                            view->clearSelection();
+                        name->setText(chosen);
+                        QTest::qWait(20);
+                        return dialog->selectedFiles().value(0) == chosen;
+                    }(),
+                    20000);
+                static_cast<QDialog*>(dialog)->accept();
+            }
+        });
+        m_main->cmdSave_Click();
+        const QString expected = cancel ? m_dir->filePath(u"Default.csv"_s) : chosen;
+        QCOMPARE(m_main->fileDialog().FileName, expected);
+        QCOMPARE(m_main->logNameLabel()->text(), u"Log Name: "_s + expected);
+        QVERIFY(m_main->logView()->toPlainText().isEmpty());
+        QVERIFY(cancel || !QFile::exists(chosen)); // created by the next reading only
+
+        QVERIFY(m_board->send("<KS2*\r\n"));
+        QTRY_VERIFY(readFile(expected).contains("\"2\","));
+    }
+
+    void boardLossShowsInCaption()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        m_board->hangUp();
+        QTRY_COMPARE(m_main->windowTitle(), u"Tarvik Data Logger - encoder board not connected"_s);
+        QVERIFY(!m_main->setupWindow()->PicComm()->isOpen());
+    }
+
+    void boardComingBackIsReopenedByTheSameLink()
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        m_board->hangUp();
+        QTRY_VERIFY(!m_main->setupWindow()->PicComm()->isOpen());
+
+        // A re-plugged adapter: the same link now leads to another device.
+        m_board = std::make_unique<PtyBoard>();
+        QVERIFY(m_board->linkAt(m_dir->filePath(u"com1"_s)));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->setupWindow()->PicComm()->isOpen(), 10000);
+        QCOMPARE(m_main->windowTitle(), u"Tarvik Data Logger"_s);
+        QVERIFY(m_board->send("<KS7.5*\r\n"));
+        QTRY_VERIFY(readFile(m_dir->filePath(u"Default.csv"_s)).startsWith("\"7.5\","));
+    }
+};
+
+QTEST_MAIN(tst_frmMain)
+#include "tst_frmmain.moc"

@@ -1,0 +1,240 @@
+#include "ui/frmmain.h"
+
+#include "core/logtext.h"
+#include "ui/frmpicoptions.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Caption = u"Tarvik Data Logger"_s;
+const QString CaptionNotConnected = u"Tarvik Data Logger - encoder board not connected"_s;
+
+// Twips to logical pixels at 96 dots per inch.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+// The log view keeps the newest lines only; the file keeps everything.
+constexpr int LogViewMaxLines = 100000;
+// Once the view is full the oldest lines go this many at a time: the view's
+// own limit pushes out one line per new one, and laying out and removing that
+// line costs as much again as the rest of the reading.
+constexpr int LogViewTrimLines = 1000;
+
+QFont sansSerif(qreal points)
+{
+    QFont font(u"MS Sans Serif"_s);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+void showMessage(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, u"Tarvik"_s, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+frmMain::frmMain(Module1& module, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
+    , m_module(module)
+    , Text1(new QPlainTextEdit(this))
+    , cmdSave(new QPushButton(u"Create New Log File"_s, this))
+    , Command1(new QPushButton(u"Setup"_s, this))
+    , lblFile(new QLabel(this))
+    , Command2(new QPushButton(u"Exit"_s, this))
+{
+    setObjectName(u"frmMain"_s);
+    setWindowTitle(Caption);
+    setFixedSize(px(9405), px(6405));
+
+    Text1->setObjectName(u"Text1"_s);
+    Text1->setGeometry(px(240), px(540), px(6675), px(5295));
+    Text1->setFont(sansSerif(13.5));
+    Text1->setReadOnly(true);
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setMaximumBlockCount(LogViewMaxLines);
+    Text1->setUndoRedoEnabled(false);
+
+    cmdSave->setObjectName(u"cmdSave"_s);
+    cmdSave->setGeometry(px(7020), px(600), px(2235), px(675));
+    Command1->setObjectName(u"Command1"_s);
+    Command1->setGeometry(px(7020), px(4260), px(2235), px(675));
+    lblFile->setObjectName(u"lblFile"_s);
+    lblFile->setGeometry(px(240), px(60), px(7455), px(435));
+    Command2->setObjectName(u"Command2"_s);
+    Command2->setGeometry(px(7020), px(5160), px(2235), px(675));
+
+    setTabOrder(Text1, cmdSave);
+    setTabOrder(cmdSave, Command1);
+    setTabOrder(Command1, Command2);
+
+    connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
+
+    m_cdb.Filter = u"Comma Seperated File (*.csv)"_s;
+    m_module.readingLog = this;
+}
+
+frmMain::~frmMain()
+{
+    m_module.readingLog = nullptr;
+}
+
+bool frmMain::Form_Load()
+{
+    if (!loadSetupWindow())
+        return false;
+    m_setup->hide();
+
+    const QString logFile = m_module.defaultLogFile();
+    lblFile->setText(u"Log Name: "_s + logFile);
+    m_cdb.FileName = logFile;
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    return true;
+}
+
+bool frmMain::loadSetupWindow()
+{
+    auto* setup = new frmPicOptions(m_module, this);
+    QString failure;
+    if (!setup->Form_Load(&failure)) {
+        delete setup;
+        showMessage(this, failure);
+        return false;
+    }
+    m_setup = setup;
+    connect(setup, &frmPicOptions::boardConnectedChanged, this, &frmMain::setBoardConnected);
+    setBoardConnected(true);
+    return true;
+}
+
+void frmMain::setBoardConnected(bool connected)
+{
+    setWindowTitle(connected ? Caption : CaptionNotConnected);
+}
+
+void frmMain::appendLogLine(const QString& line)
+{
+    // The view shows one paragraph per line; its CR LF is the paragraph end.
+    QStringView text(line);
+    if (text.endsWith(u"\r\n"))
+        text.chop(2);
+    QTextDocument* document = Text1->document();
+    if (document->blockCount() >= LogViewMaxLines) {
+        QTextCursor oldest(document);
+        oldest.setPosition(document->findBlockByNumber(LogViewTrimLines).position(),
+                           QTextCursor::KeepAnchor);
+        oldest.removeSelectedText();
+    }
+    Text1->appendPlainText(text.toString());
+}
+
+void frmMain::WriteLogRecord()
+{
+    // The record carries the time its reading arrived. The file is written
+    // once the receive handler has returned: every reading that came in the
+    // same chunk goes in one write and one sync, so a burst costs one sync
+    // instead of one each, and no reading waits behind the others' syncs.
+    m_module.logFile.keep(
+        csvRecord({ m_module.ReadingText, m_module.ReadingDate, m_module.ReadingTime }));
+    if (m_flushQueued)
+        return;
+    m_flushQueued = true;
+    QMetaObject::invokeMethod(this, &frmMain::flushLog, Qt::QueuedConnection);
+}
+
+void frmMain::flushLog()
+{
+    m_flushQueued = false;
+    setCursor(Qt::WaitCursor);
+    const LogFile::Result result = m_module.logFile.writeKept(m_cdb.FileName);
+    unsetCursor();
+    if (!result.ok)
+        reportLogFailure(result.error);
+}
+
+void frmMain::reportLogFailure(const QString& reason)
+{
+    m_logFailureReason = reason;
+    if (m_logFailurePending)
+        return;
+    m_logFailurePending = true;
+    // Never open a modal box from inside the receive handler: the port does
+    // not signal new data while its readyRead slot is still running.
+    QMetaObject::invokeMethod(this, &frmMain::showLogFailure, Qt::QueuedConnection);
+}
+
+void frmMain::showLogFailure()
+{
+    const qsizetype kept = m_module.logFile.keptCount();
+    if (kept == 0) {
+        m_logFailurePending = false;
+        return;
+    }
+    const QString text = u"The log file %1 cannot be written: %2.\r\n\r\n"
+                         u"%3 reading(s) are kept and will be written, oldest first, as soon as "
+                         u"the log file can be written again. Use \"Create New Log File\" to "
+                         u"choose another file."_s.arg(m_cdb.FileName, m_logFailureReason)
+                             .arg(kept);
+    showMessage(this, text);
+    m_logFailurePending = false;
+}
+
+void frmMain::cmdSave_Click()
+{
+    m_cdb.ShowSave(this);
+    lblFile->setText(u"Log Name: "_s + m_cdb.FileName);
+    Text1->clear();
+}
+
+void frmMain::Command1_Click()
+{
+    if (!m_setup && !loadSetupWindow()) {
+        endProgram(1);
+        return;
+    }
+    m_setup->show();
+    m_setup->raise();
+    m_setup->activateWindow();
+}
+
+void frmMain::Command2_Click()
+{
+    endProgram(0);
+}
+
+void frmMain::endProgram(int status)
+{
+    if (m_module.logFile.keptCount() > 0)
+        m_module.logFile.writeKept(m_cdb.FileName);
+    QCoreApplication::exit(status);
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    endProgram(0);
+}

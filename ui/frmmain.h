@@ -1,0 +1,70 @@
+#pragma once
+
+// The main window: the log view, the log file choice, and the owner of the
+// run. Its load creates the setup window hidden, which opens the board's port.
+
+#include "ui/cdb.h"
+#include "core/module1.h"
+#include "ui/frmpicoptions.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+class frmMain : public QWidget, public ReadingLog
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(Module1& module, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up. Returns false when the board's port could not be opened;
+    // the failure message has then been shown and closed, and the program
+    // must end with status 1.
+    bool Form_Load();
+
+    // ReadingLog
+    void appendLogLine(const QString& line) override;
+    void WriteLogRecord() override;
+
+    void cmdSave_Click();
+    void Command1_Click();
+    void Command2_Click();
+
+    // Ends the run: one last attempt to write kept records, then the event
+    // loop is left with `status`.
+    void endProgram(int status);
+
+    frmPicOptions* setupWindow() const { return m_setup; }
+    QPlainTextEdit* logView() const { return Text1; }
+    QLabel* logNameLabel() const { return lblFile; }
+    CDB& fileDialog() { return m_cdb; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool loadSetupWindow();
+    void setBoardConnected(bool connected);
+    void flushLog();
+    void reportLogFailure(const QString& reason);
+    void showLogFailure();
+
+    Module1& m_module;
+    CDB m_cdb;
+    QPointer<frmPicOptions> m_setup;
+
+    QPlainTextEdit* Text1;
+    QPushButton* cmdSave;
+    QPushButton* Command1;
+    QLabel* lblFile;
+    QPushButton* Command2;
+
+    bool m_flushQueued = false;
+    bool m_logFailurePending = false;
+    QString m_logFailureReason;
+};

@@ -1,0 +1,258 @@
+// The setup window's controls: where each stands, its caption, font and
+// first state, and the keyboard order.
+
+#include "ui/frmpicoptions.h"
+#include "ui/scalebox.h"
+#include "ui/shape.h"
+#include "ui/sstab.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Positions and sizes are laid down in twips; 15 twips make a logical pixel
+// at 96 dots per inch.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+QRect twips(int left, int top, int width, int height)
+{
+    return { px(left), px(top), px(width), px(height) };
+}
+
+// Where a face is missing, the next one of about the same width stands in,
+// so captions fit the sizes laid down for them; the usual fallback sans
+// serif faces are wider and clip "Change to:" and the tab captions.
+QFont face(const QString& family, qreal points)
+{
+    QFont font;
+    font.setFamilies({ family, u"Microsoft Sans Serif"_s, u"Arial"_s, u"Liberation Sans"_s,
+        u"Nimbus Sans"_s, u"Helvetica"_s });
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+QFont sansSerif(qreal points)
+{
+    return face(u"MS Sans Serif"_s, points);
+}
+
+QFont arial(qreal points)
+{
+    return face(u"Arial"_s, points);
+}
+
+// The raw view is a diagnostic glance, not a log: the newest lines do.
+constexpr int RawViewMaxLines = 1000;
+constexpr int TabRowHeight = 40;
+
+const QColor KeypadFace(192, 192, 192);
+
+QPushButton* makeButton(
+    const QString& name, const QString& caption, const QRect& geometry, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    // Enter in a box must not press anything.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLabel* makeLabel(const QString& name, const QString& caption, const QRect& geometry,
+    Qt::Alignment alignment, QWidget* parent)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setAlignment(alignment | Qt::AlignTop);
+    return label;
+}
+
+} // namespace
+
+void frmPicOptions::buildLayout()
+{
+    setFixedSize(px(7230), px(5265));
+    setFont(sansSerif(8.25));
+
+    SSTab1 = new SSTab(3, TabRowHeight, this);
+    SSTab1->setObjectName(u"SSTab1"_s);
+    SSTab1->setGeometry(twips(120, 120, 3015, 3735));
+    SSTab1->tabBar()->setFont(arial(9));
+    auto* page0 = new QWidget(SSTab1);
+    auto* page1 = new QWidget(SSTab1);
+    auto* page2 = new QWidget(SSTab1);
+    SSTab1->addTab(page0, u"Encoder 1"_s);
+    SSTab1->addTab(page1, u"Encoder 2"_s);
+    SSTab1->addTab(page2, u"Inputs / Outputs"_s);
+    buildEncoderPage(page0, 3);
+    buildEncoderPage(page1, 4);
+    buildInputsPage(page2);
+    SSTab1->setCurrentIndex(0);
+
+    Label11 = new QLabel(u"Raw Receive:"_s, this);
+    Label11->setObjectName(u"Label11"_s);
+    Label11->setGeometry(twips(120, 3900, 1695, 195));
+    Label11->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(u"Text1"_s);
+    Text1->setGeometry(twips(120, 4140, 3015, 915));
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text1->setMaximumBlockCount(RawViewMaxLines);
+    Text1->setUndoRedoEnabled(false);
+
+    buildKeypad();
+
+    cmdOK = makeButton(u"cmdOK"_s, u"OK"_s, twips(3300, 4500, 1095, 555), this);
+    cmdCancel = makeButton(u"cmdCancel"_s, u"Cancel"_s, twips(4620, 4500, 1140, 555), this);
+    cmdApply = makeButton(u"cmdApply"_s, u"Apply"_s, twips(6000, 4500, 1095, 555), this);
+    cmdApply->setEnabled(false);
+}
+
+void frmPicOptions::buildEncoderPage(QWidget* page, int channel)
+{
+    // The tab control's own corner, row of tabs included, is where the
+    // page controls are measured from.
+    const QPoint origin = SSTab1->pageOrigin();
+    const auto inTab = [&](int left, int top, int width, int height) {
+        return twips(left, top, width, height).translated(-origin);
+    };
+    const bool first = channel == 3;
+    // The second encoder's scale rows stand 15 twips further left.
+    const int labelLeft = first ? 480 : 465;
+    const int valueLeft = first ? 1320 : 1305;
+    const QString n = QString::number(channel);
+
+    auto* scaleFrame = new QGroupBox(u"Scale Factor:"_s, page);
+    scaleFrame->setObjectName(first ? u"Frame1"_s : u"Frame4"_s);
+    scaleFrame->setGeometry(inTab(120, 720, 2775, 1215));
+
+    auto* current = makeLabel(first ? u"Label1"_s : u"Label5"_s, u"Current:"_s,
+        twips(labelLeft, 300, 795, 255), Qt::AlignRight, scaleFrame);
+    auto* scale = makeLabel(u"lblScale"_s + n, u"2540.12"_s, twips(valueLeft, 240, 1035, 315),
+        Qt::AlignHCenter, scaleFrame);
+    scale->setFont(sansSerif(12));
+    auto* changeTo = makeLabel(first ? u"Label2"_s : u"Label4"_s, u"Change to:"_s,
+        twips(labelLeft, 660, 795, 255), Qt::AlignRight, scaleFrame);
+    auto* box = new ScaleBox(scaleFrame);
+    box->setObjectName(u"txtScale"_s + n);
+    box->setGeometry(twips(valueLeft, 600, 1035, 330));
+    box->setFont(sansSerif(12));
+
+    auto* positionFrame = new QGroupBox(u"Current Position:"_s, page);
+    positionFrame->setObjectName(first ? u"Frame2"_s : u"Frame3"_s);
+    positionFrame->setGeometry(inTab(120, 1980, 2775, 795));
+    auto* counter = makeLabel(u"lblCounter"_s + n, u"2540.12"_s, twips(60, 300, 2655, 315),
+        Qt::AlignHCenter, positionFrame);
+    counter->setFont(sansSerif(12));
+
+    auto* zero = makeButton(
+        u"cmdZeroCounter"_s + n, u"Zero the Encoder"_s, inTab(120, 2880, 2775, 735), page);
+
+    if (first) {
+        Frame1 = scaleFrame;
+        Label1 = current;
+        lblScale3 = scale;
+        Label2 = changeTo;
+        txtScale3 = box;
+        Frame2 = positionFrame;
+        lblCounter3 = counter;
+        cmdZeroCounter3 = zero;
+    } else {
+        Frame4 = scaleFrame;
+        Label5 = current;
+        lblScale4 = scale;
+        Label4 = changeTo;
+        txtScale4 = box;
+        Frame3 = positionFrame;
+        lblCounter4 = counter;
+        cmdZeroCounter4 = zero;
+    }
+}
+
+void frmPicOptions::buildInputsPage(QWidget* page)
+{
+    const QPoint origin = SSTab1->pageOrigin();
+    const auto inTab = [&](int left, int top, int width, int height) {
+        return twips(left, top, width, height).translated(-origin);
+    };
+    struct Row
+    {
+        int top;
+        QString label;
+        QString caption;
+    };
+    const std::array<Row, 6> rows { {
+        { 1080, u"Label3"_s, u"A. Accept"_s },
+        { 1380, u"Label6"_s, u"B. Accept"_s },
+        { 1680, u"Label7"_s, u"End of Board"_s },
+        { 1980, u"Label8"_s, u"Zero"_s },
+        { 2280, u"Label9"_s, u"Aux 1"_s },
+        { 2580, u"Label10"_s, u"Aux 2"_s },
+    } };
+    for (size_t i = 0; i < rows.size(); ++i) {
+        auto* shape = new Shape(page);
+        shape->setObjectName(u"Shape%1"_s.arg(i + 1));
+        shape->setGeometry(inTab(840, rows[i].top, 255, 255));
+        Shapes[i] = shape;
+
+        auto* label = makeLabel(rows[i].label, rows[i].caption, inTab(1140, rows[i].top, 1575, 315),
+            Qt::AlignLeft, page);
+        label->setFont(sansSerif(9.75));
+        inputLabels[i] = label;
+    }
+
+    // The part verdict buttons are laid out but nothing ever shows them.
+    Command1 = makeButton(u"Command1"_s, u"'Good' Part"_s, inTab(360, 2940, 1095, 675), page);
+    Command2 = makeButton(u"Command2"_s, u"'Bad' Part"_s, inTab(1560, 2940, 1095, 675), page);
+    Command1->setVisible(false);
+    Command2->setVisible(false);
+}
+
+void frmPicOptions::buildKeypad()
+{
+    constexpr std::array<int, 3> lefts { 3240, 4560, 5880 };
+    constexpr std::array<int, 4> tops { 120, 1080, 2040, 3000 };
+    const auto key
+        = [&](const QString& name, const QString& caption, int column, int row, qreal points) {
+              auto* button = makeButton(
+                  name, caption, twips(lefts[size_t(column)], tops[size_t(row)], 1215, 855), this);
+              button->setFont(sansSerif(points));
+              QPalette palette = button->palette();
+              palette.setColor(QPalette::Button, KeypadFace);
+              button->setPalette(palette);
+              return button;
+          };
+    // A calculator's layout: 7 8 9 / 4 5 6 / 1 2 3 / . 0 BackSpace.
+    for (int digit = 1; digit <= 9; ++digit) {
+        const int row = 2 - (digit - 1) / 3;
+        const int column = (digit - 1) % 3;
+        cmdNumber[size_t(digit)]
+            = key(u"cmdNumber%1"_s.arg(digit), QString::number(digit), column, row, 18);
+    }
+    cmdDecimal = key(u"cmdDecimal"_s, u"."_s, 0, 3, 24);
+    cmdNumber[0] = key(u"cmdNumber0"_s, u"0"_s, 1, 3, 18);
+    cmdBackSpace = key(u"cmdBackSpace"_s, u"BackSpace"_s, 2, 3, 9.75);
+}
+
+void frmPicOptions::setFocusOrder()
+{
+    QList<QWidget*> order { cmdOK, cmdCancel, cmdApply, SSTab1, cmdDecimal, cmdBackSpace };
+    for (QPushButton* button : cmdNumber)
+        order.append(button);
+    order << txtScale3 << cmdZeroCounter3 << cmdZeroCounter4 << txtScale4 << Text1;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}

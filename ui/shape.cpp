@@ -1,0 +1,25 @@
+#include "ui/shape.h"
+
+#include <QPainter>
+
+Shape::Shape(QWidget* parent)
+    : QWidget(parent)
+    , m_fillColor(128, 128, 128)
+{ }
+
+void Shape::setFillColor(const QColor& colour)
+{
+    if (colour == m_fillColor)
+        return;
+    m_fillColor = colour;
+    update();
+}
+
+void Shape::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(m_fillColor);
+    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// What the board tells the person at its terminal, on standard error.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace boardsim {
+
+// One line on standard error, prefixed with the program's name. Written with
+// one write() so lines from a board and a logger sharing a terminal never mix.
+void say(const QString& text);
+
+// "what: <the text of errno>".
+QString systemError(const QString& what);
+
+// A line as the transcript and the terminal show it: control characters as
+// \xNN (upper-case hex), a backslash as \\, everything else as it is.
+QByteArray escaped(QByteArrayView bytes);
+
+} // namespace boardsim

@@ -7,7 +7,9 @@
 #include <QCommandLineParser>
 #include <QLocale>
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -57,12 +59,56 @@ constexpr auto Epilogue
 
 // Whole seconds or fractions, as the core reads every number a person types;
 // the C locale because a command line has no locale of its own.
-std::optional<double> seconds(const QString& text)
+bool takeSeconds(const QString& text, double& seconds)
 {
     const std::optional<double> value = numbertext::parseEntryNumber(text, QLocale::c());
     if (!value || *value < 0.0 || *value >= 1e9)
-        return std::nullopt;
-    return value;
+        return false;
+    seconds = *value;
+    return true;
+}
+
+// One of a few words, each standing for a setting.
+template<typename T>
+bool takeChoice(
+    const QString& text, std::initializer_list<std::pair<QLatin1StringView, T>> words, T& setting)
+{
+    for (const auto& [word, value] : words) {
+        if (text == word) {
+            setting = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool takeClosing(const QString& text, SimOptions& options)
+{
+    // A CR or LF would end the reply early; anything printable will do.
+    if (text.size() != 1 || text[0] < u'!' || text[0] > u'~')
+        return false;
+    options.board.closing = text[0].toLatin1();
+    return true;
+}
+
+bool takeInputs(const QString& text, SimOptions& options)
+{
+    const auto isFlag = [](QChar c) { return c == u'0' || c == u'1'; };
+    if (text.size() != 6 || !std::all_of(text.cbegin(), text.cend(), isFlag))
+        return false;
+    for (int number = 1; number <= 6; ++number)
+        options.board.inputs[number - 1] = text[6 - number] == u'1';
+    return true;
+}
+
+bool takeBurst(const QString& text, SimOptions& options)
+{
+    bool ok = false;
+    const long count = text.toLong(&ok);
+    if (!ok || count < 0 || count > MaxBurst)
+        return false;
+    options.burst = count;
+    return true;
 }
 
 struct Declared
@@ -133,60 +179,44 @@ QString takeValues(const QCommandLineParser& parser, const Declared& declared, S
     if (!parser.positionalArguments().isEmpty())
         return u"unknown argument %1"_s.arg(parser.positionalArguments().constFirst());
 
-    if (parser.isSet(declared.motion)) {
-        const QString value = parser.value(declared.motion);
-        if (value == "still"_L1)
-            options.board.motion = BoardModel::Motion::Still;
-        else if (value == "drift"_L1)
-            options.board.motion = BoardModel::Motion::Drift;
-        else
-            return u"--motion takes still or drift"_s;
-    }
-    if (parser.isSet(declared.lineEnd)) {
-        const QString value = parser.value(declared.lineEnd);
-        if (value == "crlf"_L1)
-            options.board.lineEnd = BoardModel::LineEnd::CrLf;
-        else if (value == "lfcr"_L1)
-            options.board.lineEnd = BoardModel::LineEnd::LfCr;
-        else if (value == "cr"_L1)
-            options.board.lineEnd = BoardModel::LineEnd::Cr;
-        else
-            return u"--line-end takes crlf, lfcr or cr"_s;
-    }
-    if (parser.isSet(declared.closingChar)) {
-        // A CR or LF would end the reply early; anything printable will do.
-        const QString value = parser.value(declared.closingChar);
-        if (value.size() != 1 || value[0] < u'!' || value[0] > u'~')
-            return u"--closing-char takes one printable ASCII character"_s;
-        options.board.closing = value[0].toLatin1();
-    }
-    if (parser.isSet(declared.inputs)) {
-        const QString value = parser.value(declared.inputs);
-        const bool flags = value.size() == 6
-            && std::all_of(
-                value.cbegin(), value.cend(), [](QChar c) { return c == u'0' || c == u'1'; });
-        if (!flags)
-            return u"--inputs takes six flags 0 or 1, Aux 2 first"_s;
-        for (int number = 1; number <= 6; ++number)
-            options.board.inputs[number - 1] = value[6 - number] == u'1';
-    }
-    if (parser.isSet(declared.readingInterval)) {
-        const auto value = seconds(parser.value(declared.readingInterval));
-        if (!value)
-            return u"--reading-interval takes seconds, e.g. 2 or 0.5"_s;
-        options.readingInterval = *value;
-    }
-    if (parser.isSet(declared.burst)) {
-        bool ok = false;
-        options.burst = parser.value(declared.burst).toLong(&ok);
-        if (!ok || options.burst < 0 || options.burst > MaxBurst)
-            return u"--burst takes a count from 0 to %1"_s.arg(MaxBurst);
-    }
-    if (parser.isSet(declared.burstDelay)) {
-        const auto value = seconds(parser.value(declared.burstDelay));
-        if (!value)
-            return u"--burst-delay takes seconds, e.g. 0.5"_s;
-        options.burstDelay = *value;
+    using Motion = BoardModel::Motion;
+    using LineEnd = BoardModel::LineEnd;
+    using Take = bool (*)(const QString&, SimOptions&);
+    const struct
+    {
+        const QCommandLineOption& option;
+        Take take;
+        QString refusal;
+    } rules[] = {
+        { declared.motion,
+            [](const QString& text, SimOptions& o) {
+                return takeChoice(text,
+                    { { "still"_L1, Motion::Still }, { "drift"_L1, Motion::Drift } },
+                    o.board.motion);
+            },
+            u"--motion takes still or drift"_s },
+        { declared.lineEnd,
+            [](const QString& text, SimOptions& o) {
+                return takeChoice(text,
+                    { { "crlf"_L1, LineEnd::CrLf }, { "lfcr"_L1, LineEnd::LfCr },
+                        { "cr"_L1, LineEnd::Cr } },
+                    o.board.lineEnd);
+            },
+            u"--line-end takes crlf, lfcr or cr"_s },
+        { declared.closingChar, takeClosing,
+            u"--closing-char takes one printable ASCII character"_s },
+        { declared.inputs, takeInputs, u"--inputs takes six flags 0 or 1, Aux 2 first"_s },
+        { declared.readingInterval,
+            [](const QString& text, SimOptions& o) { return takeSeconds(text, o.readingInterval); },
+            u"--reading-interval takes seconds, e.g. 2 or 0.5"_s },
+        { declared.burst, takeBurst, u"--burst takes a count from 0 to %1"_s.arg(MaxBurst) },
+        { declared.burstDelay,
+            [](const QString& text, SimOptions& o) { return takeSeconds(text, o.burstDelay); },
+            u"--burst-delay takes seconds, e.g. 0.5"_s },
+    };
+    for (const auto& rule : rules) {
+        if (parser.isSet(rule.option) && !rule.take(parser.value(rule.option), options))
+            return rule.refusal;
     }
     if (options.linkPath.isEmpty() == options.devicePath.isEmpty())
         return u"give exactly one of --link PATH and --device PATH"_s;

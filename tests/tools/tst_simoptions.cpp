@@ -272,6 +272,12 @@ private Q_SLOTS:
             QRegularExpression::MultilineOption);
         QVERIFY2(described.match(help).hasMatch(), qPrintable(help));
     }
+
+    void helpFitsATerminal()
+    {
+        for (const QString& line : parse({ u"--help"_s }).text.split(u'\n'))
+            QVERIFY2(line.size() <= 80, qPrintable(line));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_SimOptions)

@@ -44,18 +44,19 @@ constexpr auto Epilogue
       "  attached.\n"
       "\n"
       "Keys:\n"
-      "  At the board's terminal, type a key, then Enter:\n"
+      "  Type these at the board's terminal, each followed by Enter. When its\n"
+      "  standard input ends (e.g. </dev/null) the board keeps running.\n"
+      "\n"
       "  Enter alone   send a reading (encoder 1's position)\n"
-      "  1 to 6        toggle input 1 A. Accept, 2 B. Accept, 3 End of Board, 4 Zero,\n"
-      "                5 Aux 1 or 6 Aux 2 (\"15\" toggles two)\n"
+      "  1 to 6        toggle input 1 A. Accept, 2 B. Accept, 3 End of Board,\n"
+      "                4 Zero, 5 Aux 1 or 6 Aux 2 (\"15\" toggles two)\n"
       "  s             show positions, scale factors and inputs\n"
       "  h             show these keys\n"
       "  q             end the board, as Ctrl-C does\n"
-      "  When its standard input ends (e.g. </dev/null) the board keeps running.\n"
       "\n"
       "Exit status:\n"
-      "  SIGINT, SIGTERM and SIGHUP end the board and remove its link. The exit\n"
-      "  status is 0, 1 on failure, 2 for a wrong command line.\n"_L1;
+      "  0 when the board ends, 1 on failure, 2 for a wrong command line.\n"
+      "  SIGINT, SIGTERM and SIGHUP end it and remove its link.\n"_L1;
 
 // Whole seconds or fractions, as the core reads every number a person types;
 // the C locale because a command line has no locale of its own.

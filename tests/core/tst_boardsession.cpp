@@ -5,6 +5,7 @@
 
 #include "core/boardsession.h"
 #include "core/module1.h"
+#include "support/recordinglog.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,17 +16,6 @@ namespace {
 
 const QLocale English(QLocale::English, QLocale::UnitedStates);
 const QLocale German(QLocale::German, QLocale::Germany);
-
-// The main window's share of a reading, recorded.
-class RecordingLog : public ReadingLog
-{
-public:
-    void appendLogLine(const QString& line) override { viewLines.append(line); }
-    void WriteLogRecord() override { ++records; }
-
-    QStringList viewLines;
-    int records = 0;
-};
 
 // Module1 with a throw-away program folder and a recording log.
 struct Run

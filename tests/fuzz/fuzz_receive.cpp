@@ -13,6 +13,7 @@
 #include "core/module1.h"
 #include "core/numbertext.h"
 #include "core/protocol.h"
+#include "support/recordinglog.h"
 #include "fuzztargets.h"
 
 #include <QDate>
@@ -64,17 +65,6 @@ enum class Chunking
     Whole,
     ByteByByte,
     Random
-};
-
-// The main window's share of each reading, recorded.
-class RecordingLog : public ReadingLog
-{
-public:
-    void appendLogLine(const QString& line) override { viewLines.append(line); }
-    void WriteLogRecord() override { ++records; }
-
-    QStringList viewLines;
-    int records = 0;
 };
 
 // What one run of the session gave: every line with its changes, the log,

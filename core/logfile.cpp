@@ -142,12 +142,6 @@ int closeFile(int fd)
 
 } // namespace
 
-LogFile::Result LogFile::append(const QString& path, const QByteArray& record)
-{
-    m_kept.push_back(record);
-    return writeAll(path);
-}
-
 LogFile::Result LogFile::writeKept(const QString& path)
 {
     if (m_kept.empty())

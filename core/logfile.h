@@ -24,9 +24,6 @@ public:
         QString error;        // the system's reason when !ok
     };
 
-    // Writes the kept records and `record` to `path`.
-    Result append(const QString& path, const QByteArray& record);
-
     // Keeps `record` for the next write, after any already kept: readings
     // that arrive together are written together, with one sync.
     void keep(const QByteArray& record) { m_kept.push_back(record); }

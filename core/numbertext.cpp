@@ -245,6 +245,17 @@ public:
         return digits;
     }
 
+    // An exponent if a complete one starts here; otherwise nothing is taken.
+    void readExponentIfComplete()
+    {
+        const qsizetype pos = m_pos;
+        const size_t ascii = m_ascii.size();
+        if (!readExponent()) {
+            m_pos = pos;
+            m_ascii.resize(ascii);
+        }
+    }
+
     // An exponent if one starts here; false when it starts but has no digits.
     bool readExponent()
     {
@@ -383,6 +394,27 @@ std::optional<double> parseBoardDecimal(QStringView field, const QLocale& locale
     if (reader.readMantissa() == 0 || !reader.atEnd())
         return std::nullopt;
     return toDouble(reader.ascii(), std::chars_format::fixed);
+}
+
+bool isSkippedBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
+
+std::optional<double> parseLeadingNumber(QStringView text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        if (!isSkippedBlank(c))
+            kept += c;
+    }
+    Reader reader(kept, QLocale::c());
+    reader.readSign();
+    if (reader.readMantissa() == 0)
+        return 0.0;
+    reader.readExponentIfComplete();
+    return toDouble(reader.ascii(), std::chars_format::general);
 }
 
 std::optional<double> parseEntryNumber(QStringView text, const QLocale& locale)

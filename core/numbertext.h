@@ -37,6 +37,16 @@ QString formatReading(double value, const QLocale& locale);
 // Empty or unusable -> nothing.
 std::optional<double> parseBoardDecimal(QStringView field, const QLocale& locale);
 
+// The characters a setting or a board's hex field may carry anywhere without
+// meaning: blanks, tabs and line feeds. They are dropped, not ended at.
+bool isSkippedBlank(QChar c);
+
+// The number a setting starts with: skipped blanks dropped, then an optional
+// sign, digits with at most one "." and an optional exponent (taken only when
+// digits follow it); whatever comes after is ignored ("3", "3 ", "3x" give 3).
+// No number at the start gives 0; one beyond a double gives nothing.
+std::optional<double> parseLeadingNumber(QStringView text);
+
 // A scale factor typed by the operator: optional blanks, optional sign, digits
 // with at most one decimal point and at least one digit ("12." and ".5" are
 // numbers), optional exponent, optional blanks. "." and the locale's decimal

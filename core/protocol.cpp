@@ -43,11 +43,6 @@ QString scaleField(qint64 count, int padFrom)
     return text;
 }
 
-bool isHexDigit(char16_t c)
-{
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-}
-
 unsigned hexValue(char16_t c)
 {
     if (c <= u'9')
@@ -58,6 +53,12 @@ unsigned hexValue(char16_t c)
 }
 
 } // namespace
+
+bool isHexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f');
+}
 
 QByteArray commandLine(QStringView text)
 {
@@ -79,19 +80,20 @@ ReplyKind replyKind(QStringView line)
 {
     if (line.size() < 3)
         return ReplyKind::Other;
+    struct Name
+    {
+        QStringView text;
+        ReplyKind kind;
+    };
+    static constexpr std::array<Name, 6> Names { { { u"<C3", ReplyKind::Counter3 },
+        { u"<C4", ReplyKind::Counter4 }, { u"<S3", ReplyKind::Scale3 },
+        { u"<S4", ReplyKind::Scale4 }, { u"<IN", ReplyKind::Inputs },
+        { u"<KS", ReplyKind::Reading } } };
     const QStringView kind = line.first(3);
-    if (kind == u"<C3")
-        return ReplyKind::Counter3;
-    if (kind == u"<C4")
-        return ReplyKind::Counter4;
-    if (kind == u"<S3")
-        return ReplyKind::Scale3;
-    if (kind == u"<S4")
-        return ReplyKind::Scale4;
-    if (kind == u"<IN")
-        return ReplyKind::Inputs;
-    if (kind == u"<KS")
-        return ReplyKind::Reading;
+    for (const Name& name : Names) {
+        if (kind == name.text)
+            return name.kind;
+    }
     return ReplyKind::Other;
 }
 
@@ -107,15 +109,14 @@ double decodeScaleField(QStringView field)
     quint32 bits = 0;
     int digits = 0;
     for (const QChar ch : field) {
-        const char16_t c = ch.unicode();
-        if (c == u' ' || c == u'\t' || c == u'\n')
+        if (numbertext::isSkippedBlank(ch))
             continue;
-        if (!isHexDigit(c))
+        if (!isHexDigit(ch))
             break;
         // More than eight digits is no count the board sends.
         if (++digits > 8)
             return 0.0;
-        bits = (bits << 4) | hexValue(c);
+        bits = (bits << 4) | hexValue(ch.unicode());
     }
     if (digits == 0)
         return 0.0;

@@ -48,6 +48,9 @@ ReplyKind replyKind(QStringView line);
 // four characters or fewer.
 QStringView valueField(QStringView line);
 
+// 0-9, A-F and a-f.
+bool isHexDigit(QChar c);
+
 // Hexadecimal scale field decoded to a factor (count of hundredths / 100).
 // Blanks, tabs and LFs are skipped anywhere; digits are read from the start to
 // the first non-digit; 1..4 digits are signed 16-bit, 5..8 digits signed 32-bit

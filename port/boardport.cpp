@@ -1,5 +1,7 @@
 #include "port/boardport.h"
 
+#include "core/protocol.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -8,12 +10,31 @@ constexpr int ReopenIntervalMs = 1000;
 
 BoardPort::BoardPort(QObject* parent)
     : QObject(parent)
-    , m_port(new QSerialPort(this))
+    , m_serial(new QSerialPort(this))
     , m_reopenTimer(new QTimer(this))
 {
+    m_port = m_serial;
+    connectDevice();
+}
+
+BoardPort::BoardPort(QIODevice* device, QObject* parent)
+    : QObject(parent)
+    , m_port(device)
+    , m_serial(qobject_cast<QSerialPort*>(device))
+    , m_reopenTimer(new QTimer(this))
+{
+    device->setParent(this);
+    connectDevice();
+}
+
+void BoardPort::connectDevice()
+{
     m_reopenTimer->setInterval(ReopenIntervalMs);
-    connect(m_port, &QSerialPort::readyRead, this, &BoardPort::readAvailable);
-    connect(m_port, &QSerialPort::errorOccurred, this, &BoardPort::handleError);
+    connect(m_port, &QIODevice::readyRead, this, &BoardPort::readAvailable);
+    if (m_serial)
+        connect(m_serial, &QSerialPort::errorOccurred, this, &BoardPort::handleError);
+    else
+        connect(m_port, &QIODevice::readChannelFinished, this, &BoardPort::deviceLost);
     connect(m_reopenTimer, &QTimer::timeout, this, &BoardPort::tryReopen);
 }
 
@@ -24,13 +45,15 @@ bool BoardPort::open(const QString& portName, QString* error)
     m_reopenTimer->stop();
     m_port->close();
     m_portName = portName;
-    m_port->setPortName(portName);
-    m_port->setBaudRate(QSerialPort::Baud9600);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    if (m_port->open(QIODevice::ReadWrite))
+    if (m_serial) {
+        m_serial->setPortName(portName);
+        m_serial->setBaudRate(QSerialPort::Baud9600);
+        m_serial->setDataBits(QSerialPort::Data8);
+        m_serial->setParity(QSerialPort::NoParity);
+        m_serial->setStopBits(QSerialPort::OneStop);
+        m_serial->setFlowControl(QSerialPort::NoFlowControl);
+    }
+    if (openDevice())
         return true;
     if (error)
         *error = m_port->errorString();
@@ -48,17 +71,22 @@ bool BoardPort::isOpen() const
     return m_port->isOpen();
 }
 
+bool BoardPort::openDevice()
+{
+    return m_port->open(QIODevice::ReadWrite);
+}
+
 bool BoardPort::writeLine(QStringView text)
 {
     if (!m_port->isOpen())
         return false;
-    QByteArray line = text.toLatin1();
-    line.append("\r\n", 2);
+    const QByteArray line = protocol::commandLine(text);
     if (m_port->write(line) != line.size())
         return false;
     // QSerialPort otherwise holds the bytes until the event loop runs, and
     // Apply's pauses between commands would then not reach the line.
-    m_port->flush();
+    if (m_serial)
+        m_serial->flush();
     return true;
 }
 
@@ -84,6 +112,13 @@ void BoardPort::handleError(QSerialPort::SerialPortError error)
         return;
     if (!m_port->isOpen())
         return; // a failed open reports through open()'s result
+    deviceLost();
+}
+
+void BoardPort::deviceLost()
+{
+    if (!m_port->isOpen())
+        return;
     // Anything read before the error is still the board's: hand it on first.
     readAvailable();
     m_port->close();
@@ -98,8 +133,9 @@ void BoardPort::tryReopen()
         m_reopenTimer->stop();
         return;
     }
-    m_port->clearError();
-    if (m_port->open(QIODevice::ReadWrite)) {
+    if (m_serial)
+        m_serial->clearError();
+    if (openDevice()) {
         m_reopenTimer->stop();
         Q_EMIT connectedChanged(true);
     }

@@ -4,8 +4,13 @@
 // Received bytes are handed on as soon as the port signals them; a port error
 // closes the port at once, since a vanished pseudo-terminal or USB adapter
 // otherwise reports read errors in a tight loop.
+//
+// Normally the link is a QSerialPort. Any other QIODevice can stand in for
+// it, so tests can feed bytes, record writes and inject errors in memory; such
+// a device reports its loss by ending its read channel.
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -18,18 +23,21 @@ class BoardPort : public QObject
 
 public:
     explicit BoardPort(QObject* parent = nullptr);
+    // Over `device` instead of a serial port; the port takes it as its child.
+    BoardPort(QIODevice* device, QObject* parent);
     ~BoardPort() override;
 
     // Opens `portName` at 9600 baud, 8N1, no flow control. DTR and RTS are
     // left alone (a pseudo-terminal refuses them). On failure returns false
-    // and sets `error` to the system's reason.
+    // and sets `error` to the system's reason. A device other than a serial
+    // port is simply opened; the name is only remembered.
     bool open(const QString& portName, QString* error = nullptr);
     void close();
     bool isOpen() const;
     const QString& portName() const { return m_portName; }
 
-    // Writes `text` and CR LF in one write. False when the port is closed or
-    // the write fails; the port stays as it was otherwise.
+    // Writes protocol::commandLine(text) in one write. False when the port
+    // is closed or the write fails; the port stays as it was otherwise.
     bool writeLine(QStringView text);
 
     // While on, a lost port is reopened by the same name once a second.
@@ -41,11 +49,15 @@ Q_SIGNALS:
     void connectedChanged(bool connected);
 
 private:
+    void connectDevice();
+    bool openDevice();
     void readAvailable();
     void handleError(QSerialPort::SerialPortError error);
+    void deviceLost();
     void tryReopen();
 
-    QSerialPort* m_port;
+    QIODevice* m_port;
+    QSerialPort* m_serial; // m_port when it is a serial port, else null
     QTimer* m_reopenTimer;
     QString m_portName;
     bool m_reconnecting = false;

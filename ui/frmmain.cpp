@@ -1,7 +1,9 @@
 #include "ui/frmmain.h"
 
 #include "core/logtext.h"
+#include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
+#include "ui/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -22,26 +24,12 @@ namespace {
 const QString Caption = u"Tarvik Data Logger"_s;
 const QString CaptionNotConnected = u"Tarvik Data Logger - encoder board not connected"_s;
 
-// Twips to logical pixels at 96 dots per inch.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
 // The log view keeps the newest lines only; the file keeps everything.
 constexpr int LogViewMaxLines = 100000;
 // Once the view is full the oldest lines go this many at a time: the view's
 // own limit pushes out one line per new one, and laying out and removing that
 // line costs as much again as the rest of the reading.
 constexpr int LogViewTrimLines = 1000;
-
-QFont sansSerif(qreal points)
-{
-    QFont font(u"MS Sans Serif"_s);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    return font;
-}
 
 void showMessage(QWidget* parent, const QString& text)
 {

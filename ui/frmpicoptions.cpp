@@ -1,10 +1,9 @@
 #include "ui/frmpicoptions.h"
 
+#include "core/boardsession.h"
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "port/boardport.h"
-#include "core/numbertext.h"
-#include "core/protocol.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
 #include "ui/sstab.h"
@@ -27,18 +26,9 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString MessageCaption = u"Tarvik"_s;
-const QString InvalidNumberMessage = u"Please enter a valid number."_s;
-const QString ScaleRangeMessage = u"Please enter a scale factor from 3.94 to 167772.15."_s;
 
 constexpr int PollIntervalMs = 900;
 constexpr unsigned long CommandPauseMs = 100;
-
-// Outside this range the board's two six-digit fields cannot carry the factor.
-constexpr double MinScale = 3.94;
-constexpr double MaxScale = 167772.15;
-
-const QColor InputActive(0, 255, 0);
-const QColor InputInactive(128, 128, 128);
 
 } // namespace
 
@@ -47,6 +37,7 @@ frmPicOptions::frmPicOptions(Module1& module, QWidget* mainWindow)
         Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
             | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_module(module)
+    , m_session(std::make_unique<BoardSession>(module))
     , m_picComm(new BoardPort(this))
     , Timer1(new QTimer(this))
 {
@@ -198,89 +189,61 @@ void frmPicOptions::Timer1_Timer()
 {
     // A closed port drops the request; the timer goes on, so polling picks
     // up by itself once the board is back.
-    const auto nextEncoderRequest = [this](QStringView counter, QStringView scale) {
-        m_module.PollPhase = m_module.PollPhase + 1 >= 2 ? 0 : m_module.PollPhase + 1;
-        m_picComm->writeLine(m_module.PollPhase == 0 ? counter : scale);
-    };
-    switch (SSTab1->Tab()) {
-    case 0:
-        nextEncoderRequest(protocol::RequestCounter3, protocol::RequestScale3);
-        break;
-    case 1:
-        nextEncoderRequest(protocol::RequestCounter4, protocol::RequestScale4);
-        break;
-    case 2:
-        m_picComm->writeLine(protocol::RequestInputs);
-        break;
-    default:
-        break;
-    }
+    const QStringView request = m_session->pollRequest(SSTab1->Tab());
+    if (!request.isEmpty())
+        m_picComm->writeLine(request);
 }
 
 // ------------------------------------------------------------ receive path
 
 void frmPicOptions::PicComm_Receive(const QByteArray& bytes)
 {
-    QStringList lines;
-    m_module.RxBuffer.feed(bytes, lines);
-    for (const QString& line : std::as_const(lines))
-        handleLine(line);
+    for (const BoardSession::ReceivedLine& received : m_session->receive(bytes))
+        showLine(received.line, received.result);
 }
 
-void frmPicOptions::handleLine(const QString& line)
+void frmPicOptions::showLine(const QString& line, const BoardSession::LineResult& result)
 {
-    m_module.RxLine = line;
     if (isPolling()) {
         Text1->appendPlainText(line);
         Text1->moveCursor(QTextCursor::End);
     }
-
-    const QLocale& locale = m_module.locale();
-    const std::optional<protocol::DecodedReply> reply = protocol::decodeReply(line, locale);
-    if (!reply)
-        return;
-    switch (reply->kind) {
-    case protocol::ReplyKind::Counter3:
-        lblCounter3->setText(numbertext::formatPosition(reply->value, locale));
-        break;
-    case protocol::ReplyKind::Counter4:
-        lblCounter4->setText(numbertext::formatPosition(reply->value, locale));
-        break;
-    case protocol::ReplyKind::Scale3:
-        m_module.CurrentScale3 = reply->value;
-        lblScale3->setText(numbertext::formatScale(m_module.CurrentScale3, locale));
-        break;
-    case protocol::ReplyKind::Scale4:
-        m_module.CurrentScale4 = reply->value;
-        lblScale4->setText(numbertext::formatScale(m_module.CurrentScale4, locale));
-        break;
-    case protocol::ReplyKind::Inputs:
+    if (QLabel* label = labelFor(result.label))
+        label->setText(result.labelText);
+    if (result.inputs) {
         for (size_t i = 0; i < Shapes.size(); ++i)
-            Shapes[i]->setFillColor(reply->inputs[i] ? InputActive : InputInactive);
-        break;
-    case protocol::ReplyKind::Reading:
-        // Any message about the log file is queued by the log itself; a modal
-        // box opened here would stop reception.
-        m_module.CurrentReading = reply->value;
-        m_module.LogReading();
-        break;
-    case protocol::ReplyKind::Other:
+            Shapes[i]->setActive((*result.inputs)[i]);
+    }
+}
+
+QLabel* frmPicOptions::labelFor(BoardSession::Label label) const
+{
+    switch (label) {
+    case BoardSession::Label::Counter3:
+        return lblCounter3;
+    case BoardSession::Label::Counter4:
+        return lblCounter4;
+    case BoardSession::Label::Scale3:
+        return lblScale3;
+    case BoardSession::Label::Scale4:
+        return lblScale4;
+    case BoardSession::Label::None:
         break;
     }
+    return nullptr;
 }
 
 // ----------------------------------------------------------------- keypad
 
 ScaleBox* frmPicOptions::keypadTarget() const
 {
-    switch (SSTab1->Tab()) {
-    case 0:
-        return txtScale3;
-    case 1:
-        return txtScale4;
-    default:
-        return nullptr;
-    }
+    const std::optional<Encoder> encoder = encoderForTab(SSTab1->Tab());
+    return encoder ? scaleBox(*encoder) : nullptr;
+}
+
+ScaleBox* frmPicOptions::scaleBox(Encoder encoder) const
+{
+    return encoder == Encoder::Channel3 ? txtScale3 : txtScale4;
 }
 
 void frmPicOptions::typeKey(ScaleBox* box, int key, const QString& text)
@@ -309,9 +272,9 @@ void frmPicOptions::cmdDecimal_Click()
         return;
     // The point always goes to the end, and only once.
     box->moveCaretToEnd();
-    const bool hasPoint = box->text().contains(u'.');
+    const bool typePoint = keypadMayTypePoint(box->text());
     box->takeFocus();
-    if (!hasPoint)
+    if (typePoint)
         typeKey(box, Qt::Key_Period, u"."_s);
 }
 
@@ -344,47 +307,34 @@ void frmPicOptions::showMessage(const QString& text)
     box.exec();
 }
 
-bool frmPicOptions::applyScale(ScaleBox* box, double currentScale, QStringView command, bool& sent)
-{
-    const QString text = box->text();
-    if (text.isEmpty())
-        return true;
-    const std::optional<double> value = numbertext::parseEntryNumber(text, m_module.locale());
-    if (!value) {
-        showMessage(InvalidNumberMessage);
-        return false;
-    }
-    const double factor = numbertext::roundDecimal(*value, 2);
-    if (factor == currentScale)
-        return true;
-    if (!(factor >= MinScale && factor <= MaxScale)) {
-        showMessage(ScaleRangeMessage);
-        return false;
-    }
-    // A port that has gone away keeps the entry pending for another Apply.
-    if (!m_picComm->writeLine(command.toString() + protocol::scaleArgument(factor))) {
-        sent = false;
-        return true;
-    }
-    QThread::msleep(CommandPauseMs);
-    box->clear();
-    return true;
-}
-
 void frmPicOptions::cmdApply_Click()
 {
     Timer1->stop();
     QCoreApplication::processEvents();
-    bool sent = true;
-    // After a message polling stays stopped until the next activation or
-    // completed Apply, and the entry stays pending.
-    if (!applyScale(txtScale3, m_module.CurrentScale3, protocol::CommandScale3, sent))
+    const ApplyResult result = m_session->apply({ txtScale3->text(), txtScale4->text() },
+        [this](Encoder encoder, const QString& line) { return sendScale(encoder, line); });
+    switch (result.end) {
+    case ApplyEnd::Refused:
+        // Polling stays stopped until the next activation or completed Apply.
+        showMessage(result.message);
         return;
-    if (!applyScale(txtScale4, m_module.CurrentScale4, protocol::CommandScale4, sent))
+    case ApplyEnd::KeptPending:
+        Timer1->start();
         return;
-    Timer1->start();
-    if (sent)
+    case ApplyEnd::Completed:
+        Timer1->start();
         cmdApply->setEnabled(false);
+        return;
+    }
+}
+
+bool frmPicOptions::sendScale(Encoder encoder, const QString& line)
+{
+    if (!m_picComm->writeLine(line))
+        return false;
+    QThread::msleep(CommandPauseMs);
+    scaleBox(encoder)->clear();
+    return true;
 }
 
 void frmPicOptions::pausedSend(QStringView line)
@@ -400,33 +350,38 @@ void frmPicOptions::pausedSend(QStringView line)
 
 void frmPicOptions::cmdZeroCounter3_Click()
 {
-    pausedSend(protocol::CommandZero3);
+    pausedSend(zeroCommand(Encoder::Channel3));
 }
 
 void frmPicOptions::cmdZeroCounter4_Click()
 {
-    pausedSend(protocol::CommandZero4);
+    pausedSend(zeroCommand(Encoder::Channel4));
 }
 
 void frmPicOptions::Command1_Click()
 {
-    pausedSend(protocol::CommandGoodPart);
+    pausedSend(verdictCommand(true));
 }
 
 void frmPicOptions::Command2_Click()
 {
-    pausedSend(protocol::CommandBadPart);
+    pausedSend(verdictCommand(false));
 }
 
 void frmPicOptions::cmdOK_Click()
 {
-    // Apply ends normally even after its message, so the window always hides.
-    if (cmdApply->isEnabled())
-        cmdApply_Click();
-    cmdCancel_Click();
+    runDialogSteps(dialogSteps(DialogButton::OK, cmdApply->isEnabled()));
 }
 
 void frmPicOptions::cmdCancel_Click()
 {
-    hideToMainWindow();
+    runDialogSteps(dialogSteps(DialogButton::Cancel, cmdApply->isEnabled()));
+}
+
+void frmPicOptions::runDialogSteps(const DialogSteps& steps)
+{
+    if (steps.apply)
+        cmdApply_Click();
+    if (steps.hide)
+        hideToMainWindow();
 }

@@ -5,10 +5,13 @@
 // hidden, polls the board while it is the program's active window, and sends
 // the operator's commands.
 
+#include "core/boardsession.h"
+
 #include <QString>
 #include <QStringView>
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class BoardPort;
 class Module1;
@@ -88,18 +91,22 @@ private:
     void hideToMainWindow();
 
     void PicComm_Receive(const QByteArray& bytes);
-    void handleLine(const QString& line);
+    void showLine(const QString& line, const BoardSession::LineResult& result);
+    QLabel* labelFor(BoardSession::Label label) const;
 
     ScaleBox* keypadTarget() const;
+    ScaleBox* scaleBox(Encoder encoder) const;
     void typeKey(ScaleBox* box, int key, const QString& text);
 
-    // One encoder's share of Apply. False when Apply must end here (after
-    // a message); `sent` turns false when a command could not be written.
-    bool applyScale(ScaleBox* box, double currentScale, QStringView command, bool& sent);
+    // Writes one of Apply's commands, pauses and empties its box; false when
+    // the line could not be written.
+    bool sendScale(Encoder encoder, const QString& line);
     void showMessage(const QString& text);
     void pausedSend(QStringView line);
+    void runDialogSteps(const DialogSteps& steps);
 
     Module1& m_module;
+    std::unique_ptr<BoardSession> m_session;
     BoardPort* m_picComm;
     ActiveWindow m_activeWindow = ActiveWindow::None;
 

@@ -1,10 +1,12 @@
 // The setup window's controls: where each stands, its caption, font and
 // first state, and the keyboard order.
 
+#include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
 #include "ui/sstab.h"
+#include "ui/twips.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -14,41 +16,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Positions and sizes are laid down in twips; 15 twips make a logical pixel
-// at 96 dots per inch.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
-QRect twips(int left, int top, int width, int height)
-{
-    return { px(left), px(top), px(width), px(height) };
-}
-
-// Where a face is missing, the next one of about the same width stands in,
-// so captions fit the sizes laid down for them; the usual fallback sans
-// serif faces are wider and clip "Change to:" and the tab captions.
-QFont face(const QString& family, qreal points)
-{
-    QFont font;
-    font.setFamilies({ family, u"Microsoft Sans Serif"_s, u"Arial"_s, u"Liberation Sans"_s,
-        u"Nimbus Sans"_s, u"Helvetica"_s });
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    return font;
-}
-
-QFont sansSerif(qreal points)
-{
-    return face(u"MS Sans Serif"_s, points);
-}
-
-QFont arial(qreal points)
-{
-    return face(u"Arial"_s, points);
-}
 
 // The raw view is a diagnostic glance, not a log: the newest lines do.
 constexpr int RawViewMaxLines = 1000;
@@ -135,51 +102,41 @@ void frmPicOptions::buildEncoderPage(QWidget* page, int channel)
     const int valueLeft = first ? 1320 : 1305;
     const QString n = QString::number(channel);
 
-    auto* scaleFrame = new QGroupBox(u"Scale Factor:"_s, page);
+    // Each control of the page lands in its own member for this channel.
+    QGroupBox*& scaleFrame = first ? Frame1 : Frame4;
+    QLabel*& current = first ? Label1 : Label5;
+    QLabel*& scale = first ? lblScale3 : lblScale4;
+    QLabel*& changeTo = first ? Label2 : Label4;
+    ScaleBox*& box = first ? txtScale3 : txtScale4;
+    QGroupBox*& positionFrame = first ? Frame2 : Frame3;
+    QLabel*& counter = first ? lblCounter3 : lblCounter4;
+    QPushButton*& zero = first ? cmdZeroCounter3 : cmdZeroCounter4;
+
+    scaleFrame = new QGroupBox(u"Scale Factor:"_s, page);
     scaleFrame->setObjectName(first ? u"Frame1"_s : u"Frame4"_s);
     scaleFrame->setGeometry(inTab(120, 720, 2775, 1215));
 
-    auto* current = makeLabel(first ? u"Label1"_s : u"Label5"_s, u"Current:"_s,
+    current = makeLabel(first ? u"Label1"_s : u"Label5"_s, u"Current:"_s,
         twips(labelLeft, 300, 795, 255), Qt::AlignRight, scaleFrame);
-    auto* scale = makeLabel(u"lblScale"_s + n, u"2540.12"_s, twips(valueLeft, 240, 1035, 315),
+    scale = makeLabel(u"lblScale"_s + n, u"2540.12"_s, twips(valueLeft, 240, 1035, 315),
         Qt::AlignHCenter, scaleFrame);
     scale->setFont(sansSerif(12));
-    auto* changeTo = makeLabel(first ? u"Label2"_s : u"Label4"_s, u"Change to:"_s,
+    changeTo = makeLabel(first ? u"Label2"_s : u"Label4"_s, u"Change to:"_s,
         twips(labelLeft, 660, 795, 255), Qt::AlignRight, scaleFrame);
-    auto* box = new ScaleBox(scaleFrame);
+    box = new ScaleBox(scaleFrame);
     box->setObjectName(u"txtScale"_s + n);
     box->setGeometry(twips(valueLeft, 600, 1035, 330));
     box->setFont(sansSerif(12));
 
-    auto* positionFrame = new QGroupBox(u"Current Position:"_s, page);
+    positionFrame = new QGroupBox(u"Current Position:"_s, page);
     positionFrame->setObjectName(first ? u"Frame2"_s : u"Frame3"_s);
     positionFrame->setGeometry(inTab(120, 1980, 2775, 795));
-    auto* counter = makeLabel(u"lblCounter"_s + n, u"2540.12"_s, twips(60, 300, 2655, 315),
+    counter = makeLabel(u"lblCounter"_s + n, u"2540.12"_s, twips(60, 300, 2655, 315),
         Qt::AlignHCenter, positionFrame);
     counter->setFont(sansSerif(12));
 
-    auto* zero = makeButton(
+    zero = makeButton(
         u"cmdZeroCounter"_s + n, u"Zero the Encoder"_s, inTab(120, 2880, 2775, 735), page);
-
-    if (first) {
-        Frame1 = scaleFrame;
-        Label1 = current;
-        lblScale3 = scale;
-        Label2 = changeTo;
-        txtScale3 = box;
-        Frame2 = positionFrame;
-        lblCounter3 = counter;
-        cmdZeroCounter3 = zero;
-    } else {
-        Frame4 = scaleFrame;
-        Label5 = current;
-        lblScale4 = scale;
-        Label4 = changeTo;
-        txtScale4 = box;
-        Frame3 = positionFrame;
-        lblCounter4 = counter;
-        cmdZeroCounter4 = zero;
-    }
 }
 
 void frmPicOptions::buildInputsPage(QWidget* page)

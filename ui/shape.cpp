@@ -2,10 +2,22 @@
 
 #include <QPainter>
 
+namespace {
+
+const QColor InputActive(0, 255, 0);
+const QColor InputInactive(128, 128, 128);
+
+} // namespace
+
 Shape::Shape(QWidget* parent)
     : QWidget(parent)
-    , m_fillColor(128, 128, 128)
+    , m_fillColor(InputInactive)
 { }
+
+void Shape::setActive(bool active)
+{
+    setFillColor(active ? InputActive : InputInactive);
+}
 
 void Shape::setFillColor(const QColor& colour)
 {

@@ -17,6 +17,9 @@ public:
     QColor FillColor() const { return m_fillColor; }
     void setFillColor(const QColor& colour);
 
+    // Bright green for an input that is on, mid grey for one that is off.
+    void setActive(bool active);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

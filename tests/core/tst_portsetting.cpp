@@ -35,6 +35,11 @@ private Q_SLOTS:
         QTest::newRow("32767.5 rounds out of range") << u"32767.5"_s << -100000;
         QTest::newRow("huge exponent out of range") << u"1e400"_s << -100000;
         QTest::newRow("non-ASCII digit stops the number") << u"1\u0663"_s << 1;
+        QTest::newRow("tiny exponent reads as 0") << u"1e-400"_s << 0;
+        QTest::newRow("sign alone gives 0") << u"-"_s << 0;
+        QTest::newRow("leading point and exponent") << u".5e1"_s << 5;
+        QTest::newRow("a comma is no decimal point") << u"2,7"_s << 2;
+        QTest::newRow("exponent sign without digits ignored") << u"7e+"_s << 7;
     }
 
     void number()

@@ -1,17 +1,24 @@
 // Whatever a board (or a line full of noise) sends must never crash the
 // receive path, and whatever gets through it must still look like what the
-// operator and the log file expect. The input is the raw byte stream; it is
-// fed whole, one byte at a time (as the receive timer does) and in chunks
-// chosen from the input itself, and every feeding must frame the same lines.
+// operator and the log file expect. The input is the raw byte stream; it goes
+// through the program's own BoardSession, as the setup window feeds it: whole,
+// one byte at a time (as the old receive timer did) and in chunks chosen from
+// the input itself. Every feeding must give the same lines, the same changes
+// and the same log, and every well-formed reading in the input must reach the
+// log once, in order.
 
-#include "fuzztargets.h"
+#include "core/boardsession.h"
 #include "core/lineassembler.h"
+#include "core/logtext.h"
+#include "core/module1.h"
 #include "core/numbertext.h"
 #include "core/protocol.h"
-#include "core/logtext.h"
+#include "support/recordinglog.h"
+#include "fuzztargets.h"
 
 #include <QDate>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -20,6 +27,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,38 +37,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 #define CHECK(cond, detail) FUZZ_CHECK("fuzz_receive", cond, detail)
-
-struct Framed
-{
-    QStringList lines;
-    QString pending;
-};
-
-// The framing rules written out byte by byte, as plainly as they read: CR
-// ends a line, LF vanishes, NUL is a blank, empty lines never surface, and a
-// line longer than the limit is thrown away up to its CR.
-Framed referenceFraming(QByteArrayView bytes)
-{
-    Framed out;
-    bool discarding = false;
-    for (const char b : bytes) {
-        if (b == '\r') {
-            if (discarding)
-                discarding = false;
-            else if (!out.pending.isEmpty())
-                out.lines.append(std::exchange(out.pending, QString()));
-            continue;
-        }
-        if (b == '\n' || discarding)
-            continue;
-        out.pending.append(b == '\0' ? QChar(u' ') : QChar(QLatin1Char(b)));
-        if (out.pending.size() > LineAssembler::MaxLineLength) {
-            discarding = true;
-            out.pending.clear();
-        }
-    }
-    return out;
-}
 
 // A small generator seeded from the input, so that the chunking changes with
 // every mutation and a saved input replays the same way.
@@ -91,10 +67,26 @@ enum class Chunking
     Random
 };
 
-Framed feedInChunks(QByteArrayView bytes, Chunking chunking, std::uint64_t seed)
+// What one run of the session gave: every line with its changes, the log,
+// and the state left behind.
+struct Outcome
 {
-    LineAssembler assembler;
-    Framed out;
+    QList<BoardSession::ReceivedLine> received;
+    QStringList logViewLines;
+    int logRecords = 0;
+    QString pending;
+    double scale3 = 0.0;
+    double scale4 = 0.0;
+};
+
+Outcome runSession(
+    QByteArrayView bytes, const QLocale& locale, Chunking chunking, std::uint64_t seed)
+{
+    RecordingLog log;
+    Module1 module(u"/nonexistent"_s, locale);
+    module.readingLog = &log;
+    BoardSession session(module);
+    Outcome out;
     Random random { seed };
     qsizetype at = 0;
     while (at < bytes.size()) {
@@ -107,20 +99,49 @@ Framed feedInChunks(QByteArrayView bytes, Chunking chunking, std::uint64_t seed)
             n = static_cast<qsizetype>(r % (1u << (r >> 28) % 14));
         }
         n = std::min(n, bytes.size() - at);
-        assembler.feed(bytes.sliced(at, n), out.lines);
+        out.received += session.receive(bytes.sliced(at, n));
         at += n;
-        CHECK(assembler.pending().size() <= LineAssembler::MaxLineLength, u"pending too long"_s);
+        // However long the board goes on without a line end, the buffer stays bounded.
+        CHECK(module.RxBuffer.pending().size() <= LineAssembler::MaxLineLength,
+            u"pending too long"_s);
     }
-    out.pending = assembler.pending();
+    out.logViewLines = log.viewLines;
+    out.logRecords = log.records;
+    out.pending = module.RxBuffer.pending();
+    out.scale3 = module.CurrentScale3;
+    out.scale4 = module.CurrentScale4;
+    if (!out.received.isEmpty())
+        CHECK(module.RxLine == out.received.constLast().line, module.RxLine);
 
     // After clear() nothing of the old stream may leak into the next line,
     // not even a discard still under way.
-    assembler.clear();
-    CHECK(assembler.pending().isEmpty(), assembler.pending());
-    QStringList after;
-    assembler.feed("X\r", after);
-    CHECK(after == QStringList { u"X"_s }, after.join(u'|'));
+    module.RxBuffer.clear();
+    const auto after = session.receive("X\r");
+    CHECK(after.size() == 1 && after[0].line == u"X"_s, module.RxLine);
     return out;
+}
+
+bool sameOutcome(const Outcome& a, const Outcome& b)
+{
+    if (a.received.size() != b.received.size() || a.logViewLines.size() != b.logViewLines.size()
+        || a.logRecords != b.logRecords || a.pending != b.pending || a.scale3 != b.scale3
+        || a.scale4 != b.scale4)
+        return false;
+    for (qsizetype i = 0; i < a.received.size(); ++i) {
+        const auto& x = a.received[i];
+        const auto& y = b.received[i];
+        if (x.line != y.line || x.result.label != y.result.label
+            || x.result.labelText != y.result.labelText || x.result.inputs != y.result.inputs
+            || x.result.reading != y.result.reading)
+            return false;
+    }
+    // The view lines carry the clock, which may tick between runs: compare
+    // the reading texts only.
+    for (qsizetype i = 0; i < a.logViewLines.size(); ++i) {
+        if (a.logViewLines[i].section(u'\t', 0, 0) != b.logViewLines[i].section(u'\t', 0, 0))
+            return false;
+    }
+    return true;
 }
 
 bool isDigit(QChar c)
@@ -360,66 +381,140 @@ void checkReading(double value, const LogTextFormat& format, QDate date, QTime t
     CHECK(recordText.contains(texts.value), recordText);
 }
 
+// The reading lines in the input that no framing rule can spoil: each starts
+// the input or follows a CR (LFs after it are dropped), holds no LF, NUL or
+// high byte, and is "<KS", a plain decimal number short enough to be read
+// exactly, one closing character, then CR.
+QStringList wellFormedReadings(QByteArrayView bytes)
+{
+    static const QRegularExpression reading(uR"(^<KS-?\d{1,9}(\.\d{1,6})?[!-~]$)"_s);
+    QStringList found;
+    qsizetype start = 0;
+    bool lineStart = true;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char b = bytes[i];
+        if (b == '\r') {
+            if (lineStart) {
+                const QString line = QString::fromLatin1(bytes.sliced(start, i - start));
+                if (reading.match(line).hasMatch())
+                    found.append(line);
+            }
+            lineStart = true;
+            start = i + 1;
+        } else if (b == '\n' && start == i && lineStart) {
+            start = i + 1; // LFs right after a line end are dropped
+        } else if (b == '\n' || b == '\0' || static_cast<unsigned char>(b) >= 0x80) {
+            lineStart = false; // this line is not plain; the next CR starts afresh
+        }
+    }
+    return found;
+}
+
 struct LocaleCase
 {
     QLocale locale;
     LogTextFormat format;
 };
 
-void dispatch(const QString& line, const LocaleCase& lc, QDate date, QTime time)
+void checkOutcome(
+    const Outcome& out, QByteArrayView bytes, const LocaleCase& lc, QDate date, QTime time)
 {
     const QLocale& locale = lc.locale;
-    const protocol::ReplyKind kind = protocol::replyKind(line);
-    const auto reply = protocol::decodeReply(line, locale);
+    QStringList loggedTexts;
+    std::optional<QString> lastScale3;
+    std::optional<QString> lastScale4;
+    for (const BoardSession::ReceivedLine& r : out.received) {
+        const QString& line = r.line;
+        CHECK(!line.isEmpty(), line);
+        CHECK(line.size() <= LineAssembler::MaxLineLength, line.left(40));
+        CHECK(!line.contains(u'\r') && !line.contains(u'\n') && !line.contains(QChar(0)), line);
 
-    // Numbers in any value field: whatever is accepted is a real number.
-    const QStringView field = protocol::valueField(line);
-    if (const auto n = numbertext::parseEntryNumber(field, locale))
-        CHECK(std::isfinite(*n), line);
-    if (const auto n = numbertext::parseBoardDecimal(field, locale))
-        CHECK(std::isfinite(*n), line);
+        const QStringView kind = QStringView(line).first(std::min<qsizetype>(3, line.size()));
+        const QStringView field
+            = line.size() > 4 ? QStringView(line).sliced(3, line.size() - 4) : QStringView();
+        const BoardSession::LineResult& result = r.result;
+        const bool counter = kind == u"<C3" || kind == u"<C4";
+        const bool scale = kind == u"<S3" || kind == u"<S4";
+        const bool inputs = kind == u"<IN";
+        const bool reading = kind == u"<KS";
 
-    if (!reply) {
-        // Only unknown kinds, too-short lines and numbers that are no
-        // numbers are dropped; a scale or inputs reply always gets through.
-        CHECK(kind == protocol::ReplyKind::Other || line.size() < 4
-                || ((kind == protocol::ReplyKind::Counter3 || kind == protocol::ReplyKind::Counter4
-                        || kind == protocol::ReplyKind::Reading)
-                    && !numbertext::parseBoardDecimal(field, locale)),
-            line);
-        CHECK(kind != protocol::ReplyKind::Inputs, line);
-        return;
-    }
-    CHECK(reply->kind == kind && kind != protocol::ReplyKind::Other, line);
+        // Each kind changes only what is its own.
+        CHECK(result.inputs.has_value() == inputs, line);
+        CHECK(!result.reading || reading, line);
+        CHECK(result.label == BoardSession::Label::None || counter || scale, line);
+        if (scale)
+            CHECK(result.label != BoardSession::Label::None || line.size() < 4, line);
 
-    switch (kind) {
-    case protocol::ReplyKind::Counter3:
-    case protocol::ReplyKind::Counter4:
-        checkPosition(reply->value, locale);
-        if (const auto r = roundedField(field, locale)) {
-            const QString text = numbertext::formatPosition(reply->value, locale);
-            CHECK(text == expectedPosition(*r, locale), line + u" -> "_s + text);
+        if (counter && result.label != BoardSession::Label::None) {
+            CHECK(result.label
+                    == (kind == u"<C3" ? BoardSession::Label::Counter3
+                                       : BoardSession::Label::Counter4),
+                line);
+            checkFixedShape(result.labelText, locale, 3, true);
+            const auto shown = numbertext::parseBoardDecimal(result.labelText, locale);
+            CHECK(shown.has_value(), result.labelText);
+            checkPosition(*shown, locale);
+            if (const auto rounded = roundedField(field, locale))
+                CHECK(result.labelText == expectedPosition(*rounded, locale),
+                    line + u" -> "_s + result.labelText);
         }
-        break;
-    case protocol::ReplyKind::Scale3:
-    case protocol::ReplyKind::Scale4:
-        checkScale(reply->value, locale);
-        checkScaleWidth(field, reply->value);
-        break;
-    case protocol::ReplyKind::Inputs:
-        checkInputs(line, reply->inputs);
-        break;
-    case protocol::ReplyKind::Reading:
-        checkReading(reply->value, lc.format, date, time);
-        if (const auto r = roundedField(field, locale)) {
-            const QString expected = expectedReading(*r, locale);
-            const QString text = numbertext::formatReading(reply->value, locale);
-            CHECK(expected.isNull() || text == expected, line + u" -> "_s + text);
+        if (scale && result.label != BoardSession::Label::None) {
+            const bool three = kind == u"<S3";
+            CHECK(
+                result.label == (three ? BoardSession::Label::Scale3 : BoardSession::Label::Scale4),
+                line);
+            checkFixedShape(result.labelText, locale, 2, false);
+            const auto value = numbertext::parseBoardDecimal(result.labelText, locale);
+            CHECK(value.has_value(), result.labelText);
+            checkScale(*value, locale);
+            checkScaleWidth(field, *value);
+            (three ? lastScale3 : lastScale4) = result.labelText;
         }
-        break;
-    case protocol::ReplyKind::Other:
-        break;
+        if (inputs)
+            checkInputs(line, *result.inputs);
+        if (result.reading) {
+            checkReading(*result.reading, lc.format, date, time);
+            loggedTexts.append(numbertext::formatReading(*result.reading, locale));
+            if (const auto rounded = roundedField(field, locale)) {
+                const QString expected = expectedReading(*rounded, locale);
+                CHECK(expected.isNull() || loggedTexts.constLast() == expected,
+                    line + u" -> "_s + loggedTexts.constLast());
+            }
+        }
     }
+
+    // The scale factors kept for Apply are the ones last shown.
+    const QString none = locale.decimalPoint() + u"00"_s;
+    CHECK(numbertext::formatScale(out.scale3, locale) == lastScale3.value_or(none),
+        QString::number(out.scale3));
+    CHECK(numbertext::formatScale(out.scale4, locale) == lastScale4.value_or(none),
+        QString::number(out.scale4));
+
+    // Every reading the session reports went to the log exactly once, in
+    // order: one view line and one record each.
+    CHECK(out.logRecords == loggedTexts.size(),
+        u"%1 records for %2 readings"_s.arg(out.logRecords).arg(loggedTexts.size()));
+    CHECK(out.logViewLines.size() == loggedTexts.size(),
+        u"%1 view lines for %2 readings"_s.arg(out.logViewLines.size()).arg(loggedTexts.size()));
+    for (qsizetype i = 0; i < loggedTexts.size(); ++i) {
+        const QString& view = out.logViewLines[i];
+        CHECK(view.section(u'\t', 0, 0) == loggedTexts[i], view);
+        CHECK(view.count(u'\t') == 2 && view.endsWith(u"\r\n"_s), view);
+    }
+
+    // Every well-formed reading in the input is among them, in order.
+    const QStringList expected = wellFormedReadings(bytes);
+    qsizetype next = 0;
+    for (const BoardSession::ReceivedLine& r : out.received) {
+        if (next < expected.size() && r.line == expected[next]) {
+            CHECK(r.result.reading.has_value(), r.line + u": not logged"_s);
+            ++next;
+        }
+    }
+    CHECK(next == expected.size(),
+        u"reading %1 of %2 never logged: %3"_s.arg(next + 1)
+            .arg(expected.size())
+            .arg(next < expected.size() ? expected[next] : QString()));
 }
 
 const LocaleCase& english()
@@ -443,29 +538,21 @@ void fuzzReceive(const std::uint8_t* data, std::size_t size)
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));
     const std::uint64_t seed = hashBytes(data, size);
 
-    const Framed expected = referenceFraming(bytes);
-    for (const Chunking chunking : { Chunking::Whole, Chunking::ByteByByte, Chunking::Random }) {
-        const Framed got = feedInChunks(bytes, chunking, seed);
-        CHECK(got.lines == expected.lines,
-            u"chunking %1: %2 lines, expected %3"_s.arg(int(chunking))
-                .arg(got.lines.size())
-                .arg(expected.lines.size()));
-        CHECK(got.pending == expected.pending, got.pending);
-    }
-
-    for (const QString& line : expected.lines) {
-        CHECK(!line.isEmpty(), line);
-        CHECK(line.size() <= LineAssembler::MaxLineLength, line.left(40));
-        CHECK(!line.contains(u'\r') && !line.contains(u'\n') && !line.contains(QChar(0)), line);
-    }
-
     // The stamp differs from input to input, so that dates and times of every
     // shape (one- and two-digit days, hours, the AM/PM switch) are written.
     const QDate date = QDate(1990, 1, 1).addDays(static_cast<qint64>(seed % 40000));
     const QTime time = QTime::fromMSecsSinceStartOfDay(static_cast<int>((seed >> 20) % 86400000));
-    for (const QString& line : expected.lines) {
-        dispatch(line, english(), date, time);
-        dispatch(line, german(), date, time);
+
+    for (const LocaleCase* lc : { &english(), &german() }) {
+        const Outcome whole = runSession(bytes, lc->locale, Chunking::Whole, seed);
+        for (const Chunking chunking : { Chunking::ByteByByte, Chunking::Random }) {
+            const Outcome got = runSession(bytes, lc->locale, chunking, seed);
+            CHECK(sameOutcome(got, whole),
+                u"chunking %1: %2 lines, whole: %3"_s.arg(int(chunking))
+                    .arg(got.received.size())
+                    .arg(whole.received.size()));
+        }
+        checkOutcome(whole, bytes, *lc, date, time);
     }
 }
 

@@ -85,23 +85,11 @@ void tst_Apply::sent_data()
                          << QByteArrayList { "SCALE3=0004B000002F" };
     QTest::newRow("100 on encoder 2")
         << English << u""_s << u"100"_s << QByteArrayList { "SCALE4=00271000018A" };
-    QTest::newRow("more decimals are rounded first")
-        << English << u"2540.123"_s << u""_s << QByteArrayList { "SCALE3=03E03C002710" };
-    QTest::newRow("blanks, sign and exponent")
-        << English << u" +1e3 "_s << u""_s << QByteArrayList { "SCALE3=0186A0000F61" };
-    QTest::newRow(".5e2") << English << u".5e2"_s << u""_s
-                          << QByteArrayList { "SCALE3=0013880000C5" };
-    QTest::newRow("lowest factor 3.94")
-        << English << u"3.94"_s << u""_s << QByteArrayList { "SCALE3=00018A000010" };
-    QTest::newRow("highest factor 167772.15")
-        << English << u"167772.15"_s << u""_s << QByteArrayList { "SCALE3=FFFFFF0A1428" };
     QTest::newRow("both, encoder 1 first")
         << English << u"1000"_s << u"100"_s
         << QByteArrayList { "SCALE3=0186A0000F61", "SCALE4=00271000018A" };
     QTest::newRow("German comma is the decimal point")
         << German << u"12,5"_s << u""_s << QByteArrayList { "SCALE3=0004E2000031" };
-    QTest::newRow("German entry with a point")
-        << German << u"12.5"_s << u""_s << QByteArrayList { "SCALE3=0004E2000031" };
 }
 
 void tst_Apply::sent()
@@ -142,18 +130,9 @@ void tst_Apply::skipped_data()
 
     QTest::newRow("equal to the reported factor")
         << QByteArray("<S303E03C*") << u"2540.12"_s << u""_s << QByteArrayList {} << u"2540.12"_s;
-    QTest::newRow("equal once rounded")
-        << QByteArray("<S303E03C*") << u"2540.123"_s << u""_s << QByteArrayList {} << u"2540.12"_s;
-    QTest::newRow("2540.1 against a report of 2540.10")
-        << QByteArray("<S303E03A*") << u"2540.1"_s << u""_s << QByteArrayList {} << u"2540.10"_s;
-    QTest::newRow("zero before any report, never sent")
-        << QByteArray() << u"0"_s << u""_s << QByteArrayList {} << u"2540.12"_s;
     QTest::newRow("encoder 1 skipped, encoder 2 sent")
         << QByteArray("<S303E03C*") << u"2540.12"_s << u"100"_s
         << QByteArrayList { "SCALE4=00271000018A" } << u"2540.12"_s;
-    QTest::newRow("each encoder against its own factor")
-        << QByteArray("<S403E03C*") << u"2540.12"_s << u"2540.12"_s
-        << QByteArrayList { "SCALE3=03E03C002710" } << u"2540.12"_s;
 }
 
 void tst_Apply::skipped()
@@ -197,28 +176,14 @@ void tst_Apply::refused_data()
 
     QTest::newRow("lone point") << QByteArray() << u"."_s << u""_s << invalid << QByteArrayList {}
                                 << u"."_s << u""_s;
-    QTest::newRow("two points") << QByteArray() << u"1.2.3"_s << u""_s << invalid
-                                << QByteArrayList {} << u"1.2.3"_s << u""_s;
     QTest::newRow("letters on encoder 1, encoder 2 not examined")
         << QByteArray() << u"abc"_s << u"100"_s << invalid << QByteArrayList {} << u"abc"_s
         << u"100"_s;
     QTest::newRow("encoder 1 sent before encoder 2's lone point")
         << QByteArray() << u"1000"_s << u"."_s << invalid
         << QByteArrayList { "SCALE3=0186A0000F61" } << u""_s << u"."_s;
-    QTest::newRow("thousands separator is no number")
-        << QByteArray() << u"1,000.5"_s << u""_s << invalid << QByteArrayList {} << u"1,000.5"_s
-        << u""_s;
-    QTest::newRow("negative") << QByteArray() << u"-5"_s << u""_s << range << QByteArrayList {}
-                              << u"-5"_s << u""_s;
     QTest::newRow("below 3.94") << QByteArray() << u"3.93"_s << u""_s << range << QByteArrayList {}
                                 << u"3.93"_s << u""_s;
-    QTest::newRow("above 167772.15") << QByteArray() << u""_s << u"167772.16"_s << range
-                                     << QByteArrayList {} << u""_s << u"167772.16"_s;
-    QTest::newRow("too large to encode") << QByteArray() << u"99999999999"_s << u""_s << range
-                                         << QByteArrayList {} << u"99999999999"_s << u""_s;
-    QTest::newRow("zero once a factor was reported")
-        << QByteArray("<S303E03C*") << u"0"_s << u""_s << range << QByteArrayList {} << u"0"_s
-        << u""_s;
 }
 
 void tst_Apply::refused()

@@ -62,18 +62,8 @@ void tst_ReceivePath::labels_data()
         << German << QByteArrayList { "<C312.3456*\r\n" } << u"lblCounter3"_s << u"12,346"_s;
     QTest::newRow("scale 2540.12")
         << English << QByteArrayList { "<S303E03C*\r\n" } << u"lblScale3"_s << u"2540.12"_s;
-    QTest::newRow("scale below one has no integer digit")
-        << English << QByteArrayList { "<S40032*\r\n" } << u"lblScale4"_s << u".50"_s;
-    QTest::newRow("scale with no digits is zero")
-        << English << QByteArrayList { "<S3*\r\n" } << u"lblScale3"_s << u".00"_s;
     QTest::newRow("German scale") << German << QByteArrayList { "<S303E03C*\r\n" } << u"lblScale3"_s
                                   << u"2540,12"_s;
-    QTest::newRow("lower-case kind is no position")
-        << English << QByteArrayList { "<c31*\r\n" } << u"lblCounter3"_s << u"2540.12"_s;
-    QTest::newRow("position that is no number is ignored")
-        << English << QByteArrayList { "<C3abc*\r\n" } << u"lblCounter3"_s << u"2540.12"_s;
-    QTest::newRow("short position reply is ignored")
-        << English << QByteArrayList { "<C3\r\n" } << u"lblCounter3"_s << u"2540.12"_s;
 }
 
 void tst_ReceivePath::labels()
@@ -128,10 +118,7 @@ void tst_ReceivePath::indicators_data()
     QTest::addColumn<QString>("lit"); // '1' for each of Shape1..Shape6 that is green
 
     QTest::newRow("A. Accept only") << QByteArray("<IN000001*\r\n") << u"100000"_s;
-    QTest::newRow("Aux 2 only") << QByteArray("<IN100000*\r\n") << u"000001"_s;
-    QTest::newRow("all six") << QByteArray("<IN111111*\r\n") << u"111111"_s;
     QTest::newRow("two flags light Aux 2 and Aux 1") << QByteArray("<IN11\r\n") << u"000011"_s;
-    QTest::newRow("other characters are off") << QByteArray("<IN2x0Y1-*\r\n") << u"010000"_s;
 }
 
 void tst_ReceivePath::indicators()

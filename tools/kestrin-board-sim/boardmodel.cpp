@@ -23,12 +23,6 @@ int channelIndex(int channel)
     return channel == 4 ? 1 : 0;
 }
 
-bool isHexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f');
-}
-
 // Hundredths as the operator reads them, without going through a double.
 QString hundredthsText(qint64 hundredths)
 {
@@ -154,7 +148,7 @@ QByteArray BoardModel::valueReply(QLatin1StringView kind, const QString& value) 
 std::optional<BoardModel::ScaleFields> BoardModel::splitScaleArgument(QStringView argument)
 {
     for (QChar c : argument) {
-        if (!isHexDigit(c))
+        if (!protocol::isHexDigit(c))
             return std::nullopt;
     }
     // Field A is filled to six digits from three digits up and field B from

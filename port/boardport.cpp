@@ -1,5 +1,7 @@
 #include "port/boardport.h"
 
+#include "port/openfailure.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -33,7 +35,7 @@ bool BoardPort::open(const QString& portName, QString* error)
     if (m_port->open(QIODevice::ReadWrite))
         return true;
     if (error)
-        *error = m_port->errorString();
+        *error = openFailureReason(portName, m_port->error(), m_port->errorString());
     return false;
 }
 

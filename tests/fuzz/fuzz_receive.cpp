@@ -447,9 +447,8 @@ void fuzzReceive(const std::uint8_t* data, std::size_t size)
     for (const Chunking chunking : { Chunking::Whole, Chunking::ByteByByte, Chunking::Random }) {
         const Framed got = feedInChunks(bytes, chunking, seed);
         CHECK(got.lines == expected.lines,
-            u"chunking %1: %2 lines, expected %3"_s.arg(int(chunking))
-                .arg(got.lines.size())
-                .arg(expected.lines.size()));
+            u"chunking %1: %2 lines, expected %3"_s.arg(QString::number(int(chunking)),
+                QString::number(got.lines.size()), QString::number(expected.lines.size())));
         CHECK(got.pending == expected.pending, got.pending);
     }
 

@@ -423,13 +423,12 @@ bool Simulator::start()
         ? u"%1 -> %2"_s.arg(
             QString::fromStdString(m_settings.linkPath), QString::fromStdString(m_slavePath))
         : QString::fromStdString(m_settings.devicePath);
-    say(u"board on %1; motion %2, readings %3, lines end %4, closing '%5'%6"_s.arg(where)
-            .arg(m_settings.board.motion == BoardModel::Motion::Still ? u"still"_s : u"drift"_s)
-            .arg(m_settings.readingInterval > 0.0 ? u"every %1 s"_s.arg(m_settings.readingInterval)
-                                                  : u"on Enter only"_s)
-            .arg(QLatin1StringView(lineEnd))
-            .arg(QLatin1Char(m_settings.board.closing))
-            .arg(m_settings.pace ? QString() : u", unpaced"_s));
+    say(u"board on %1; motion %2, readings %3, lines end %4, closing '%5'%6"_s.arg(where,
+        m_settings.board.motion == BoardModel::Motion::Still ? u"still"_s : u"drift"_s,
+        m_settings.readingInterval > 0.0 ? u"every %1 s"_s.arg(m_settings.readingInterval)
+                                         : u"on Enter only"_s,
+        QLatin1StringView(lineEnd), QString(QLatin1Char(m_settings.board.closing)),
+        m_settings.pace ? QString() : u", unpaced"_s));
     for (const QString& line : m_model.stateText(0.0))
         say(line);
     if (::isatty(STDIN_FILENO))
@@ -657,9 +656,8 @@ void Simulator::handleKeys(const QByteArray& typed)
     for (const char c : keys) {
         const int number = c - '0';
         m_model.toggleInput(number);
-        say(u"input %1 %2 %3"_s.arg(number)
-                .arg(BoardModel::inputName(number))
-                .arg(m_model.inputs()[number - 1] ? u"active"_s : u"inactive"_s));
+        say(u"input %1 %2 %3"_s.arg(QString::number(number), BoardModel::inputName(number),
+            m_model.inputs()[number - 1] ? u"active"_s : u"inactive"_s));
     }
     say(u"inputs now %1"_s.arg(m_model.inputFlagText()));
 }

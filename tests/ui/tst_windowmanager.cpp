@@ -8,15 +8,20 @@
 #include "setuprig.h"
 #include "ui/scalebox.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 using namespace Qt::StringLiterals;
@@ -78,6 +83,43 @@ bool inFrontOf(QWidget* upper, QWidget* lower)
     const qsizetype low = order.indexOf(lower->winId());
     return up >= 0 && low >= 0 && up > low;
 }
+
+// Answers each message box as the operator does: a mouse click on its OK
+// button through the X server, so that the window manager sees the box close
+// as it would on a desktop.
+class ClickingAnswerer : public QObject
+{
+public:
+    ClickingAnswerer()
+    {
+        m_timer.setInterval(50);
+        connect(&m_timer, &QTimer::timeout, this, &ClickingAnswerer::check);
+        m_timer.start();
+    }
+
+    QStringList texts;
+
+private:
+    void check()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box == m_answered)
+            return;
+        QAbstractButton* ok = box->button(QMessageBox::Ok);
+        if (!ok)
+            return;
+        m_answered = box;
+        texts << box->text();
+        const QPoint at = ok->mapTo(box, ok->rect().center());
+        // Not waited for: the box's own event loop must go on meanwhile.
+        QProcess::startDetached(u"xdotool"_s,
+            { u"mousemove"_s, u"--window"_s, QString::number(box->winId()),
+                QString::number(at.x()), QString::number(at.y()), u"click"_s, u"1"_s });
+    }
+
+    QTimer m_timer;
+    QPointer<QMessageBox> m_answered;
+};
 
 } // namespace
 
@@ -158,15 +200,26 @@ void tst_WindowManager::closingTheLogMessageKeepsPolling()
     // setup window polls. Closing it must not hand the activation to the
     // main window, which would stop polling.
     m_rig->main->fileDialog().FileName = m_rig->folder.filePath(u"missing/folder/log.csv"_s);
-    MessageAnswerer answerer;
+    // A line in the raw view: an activation running again would empty it.
+    auto* raw = m_rig->child<QPlainTextEdit>(u"Text1"_s);
+    QVERIFY(m_rig->board.send("<XX*\r\n"));
+    QTRY_COMPARE(raw->toPlainText(), u"<XX*"_s);
+    // Every window the focus goes to; the main window must not be one.
+    QList<QWindow*> focused;
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
+        [&focused](QWindow* window) { focused << window; });
+    ClickingAnswerer answerer;
     QVERIFY(m_rig->board.send("<KS1*\r\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), 1, 10000);
-    QVERIFY(answerer.seen.constFirst().text.contains(u"missing/folder/log.csv"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.texts.size(), 1, 10000);
+    QVERIFY(answerer.texts.constFirst().contains(u"missing/folder/log.csv"_s));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
 
     // Give the window manager time to pass the activation on.
     QTest::qWait(1000);
     QCOMPARE(QGuiApplication::focusWindow(), m_rig->setup()->windowHandle());
+    QVERIFY(!focused.contains(m_rig->main->windowHandle()));
     QVERIFY(m_rig->setup()->isPolling());
+    QVERIFY(raw->toPlainText().startsWith(u"<XX*"_s));
     m_rig->dropReceived();
     QVERIFY(m_rig->nextLine(3000).startsWith('?'));
 }

@@ -6,9 +6,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -56,6 +56,12 @@ private Q_SLOTS:
         tarvik.setProcessChannelMode(QProcess::ForwardedChannels);
         tarvik.start(exe, {});
         QVERIFY(tarvik.waitForStarted());
+        // Ended as at shutdown even when a check fails, so that it lets go of
+        // the port's lock file.
+        const auto end = qScopeGuard([&tarvik] {
+            ::kill(pid_t(tarvik.processId()), SIGTERM);
+            tarvik.waitForFinished(20000);
+        });
         const QString csv = dir.filePath(u"Default.csv"_s);
         QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && QFile::exists(csv), 20000);
         const QByteArray record = readFile(csv).split('\n').constFirst();
@@ -63,9 +69,6 @@ private Q_SLOTS:
                      .match(QString::fromLatin1(record))
                      .hasMatch(),
             record.constData());
-
-        ::kill(pid_t(tarvik.processId()), SIGTERM);
-        QVERIFY(tarvik.waitForFinished(20000));
     }
 
     void logsReadingsAndEndsCleanlyOnTerminate_data()

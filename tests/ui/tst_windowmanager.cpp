@@ -113,8 +113,8 @@ private:
         const QPoint at = ok->mapTo(box, ok->rect().center());
         // Not waited for: the box's own event loop must go on meanwhile.
         QProcess::startDetached(u"xdotool"_s,
-            { u"mousemove"_s, u"--window"_s, QString::number(box->winId()),
-                QString::number(at.x()), QString::number(at.y()), u"click"_s, u"1"_s });
+            { u"mousemove"_s, u"--window"_s, QString::number(box->winId()), QString::number(at.x()),
+                QString::number(at.y()), u"click"_s, u"1"_s });
     }
 
     QTimer m_timer;

@@ -3,7 +3,6 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QPointer>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWidget>

@@ -144,12 +144,34 @@ QString timeWithoutZone(const QString& pattern)
     return join(tokens);
 }
 
+// The C and POSIX locales (LANG unset) name no country: their short date
+// "7 Dec 2026" carries an English month name that a spreadsheet does not read
+// as a date. ISO 8601 and a 24-hour time read everywhere.
+bool isPlainCLocale(const QLocale& locale)
+{
+    return locale.language() == QLocale::C;
+}
+
+QString datePattern(const QLocale& locale)
+{
+    if (isPlainCLocale(locale))
+        return u"yyyy-MM-dd"_s;
+    return widenYear(locale.dateFormat(QLocale::ShortFormat));
+}
+
+QString timePattern(const QLocale& locale)
+{
+    if (isPlainCLocale(locale))
+        return u"HH:mm:ss"_s;
+    return timeWithoutZone(locale.timeFormat(QLocale::LongFormat));
+}
+
 } // namespace
 
 LogTextFormat::LogTextFormat(const QLocale& locale)
     : m_locale(locale)
-    , m_datePattern(widenYear(locale.dateFormat(QLocale::ShortFormat)))
-    , m_timePattern(timeWithoutZone(locale.timeFormat(QLocale::LongFormat)))
+    , m_datePattern(datePattern(locale))
+    , m_timePattern(timePattern(locale))
 { }
 
 QString LogTextFormat::date(QDate date) const

@@ -20,6 +20,8 @@ struct ReadingTexts
 // Date and time texts for the log. The date is the locale's short date with
 // the year widened to four digits ("12/7/2026", "07.12.2026"); the time is the
 // locale's long time without a time-zone name ("4:19:14 AM", "04:19:14").
+// In the C or POSIX locale they are ISO 8601 and 24 hours ("2026-12-07",
+// "14:05:09").
 // The patterns are worked out once, since every reading needs them.
 class LogTextFormat
 {

@@ -1,6 +1,7 @@
 #include "port/boardport.h"
 
 #include "core/protocol.h"
+#include "port/openfailure.h"
 
 using namespace Qt::StringLiterals;
 
@@ -56,7 +57,8 @@ bool BoardPort::open(const QString& portName, QString* error)
     if (openDevice())
         return true;
     if (error)
-        *error = m_port->errorString();
+        *error = m_serial ? openFailureReason(portName, m_serial->error(), m_serial->errorString())
+                          : m_port->errorString();
     return false;
 }
 

@@ -79,7 +79,9 @@ if [ "${1:-}" = --shoot ]; then
     pids+=($!)
     for _ in $(seq 50); do [ -L "$folder/com1" ] && break; sleep 0.1; done
 
-    LANG=C.UTF-8 "$folder/tarvik" >"$work/tarvik.log" 2>&1 &
+    # The C locale, whatever the caller's: the guide shows its ISO dates and
+    # 24-hour times; LC_ALL overrides any LC_* or LANG of the caller.
+    LC_ALL=C.UTF-8 LANG=C.UTF-8 "$folder/tarvik" >"$work/tarvik.log" 2>&1 &
     app_pid=$!
     pids+=("$app_pid")
     main=$(find_window "Tarvik Data Logger")

@@ -3,16 +3,14 @@
 #include "core/logtext.h"
 #include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
+#include "ui/messagebox.h"
 #include "ui/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -30,12 +28,6 @@ constexpr int LogViewMaxLines = 100000;
 // own limit pushes out one line per new one, and laying out and removing that
 // line costs as much again as the rest of the reading.
 constexpr int LogViewTrimLines = 1000;
-
-void showMessage(QWidget* parent, const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, u"Tarvik"_s, text, QMessageBox::Ok, parent);
-    box.exec();
-}
 
 } // namespace
 
@@ -84,6 +76,8 @@ frmMain::frmMain(Module1& module, QWidget* parent)
 
 frmMain::~frmMain()
 {
+    // The setup window is a window of its own, not a child of this one.
+    delete m_setup.data();
     m_module.readingLog = nullptr;
 }
 
@@ -97,10 +91,7 @@ bool frmMain::Form_Load()
     lblFile->setText(u"Log Name: "_s + logFile);
     m_cdb.FileName = logFile;
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-    }
+    centreOnScreen(this);
     return true;
 }
 
@@ -110,7 +101,7 @@ bool frmMain::loadSetupWindow()
     QString failure;
     if (!setup->Form_Load(&failure)) {
         delete setup;
-        showMessage(this, failure);
+        showTarvikMessage(this, failure);
         return false;
     }
     m_setup = setup;
@@ -182,12 +173,18 @@ void frmMain::showLogFailure()
         m_logFailurePending = false;
         return;
     }
-    const QString text = u"The log file %1 cannot be written: %2.\r\n\r\n"
-                         u"%3 reading(s) are kept and will be written, oldest first, as soon as "
-                         u"the log file can be written again. Use \"Create New Log File\" to "
-                         u"choose another file."_s.arg(m_cdb.FileName, m_logFailureReason)
-                             .arg(kept);
-    showMessage(this, text);
+    const QString text
+        = u"The log file %1 cannot be written: %2.\r\n\r\n"
+          u"%3 reading(s) are kept and will be written, oldest first, as soon as "
+          u"the log file can be written again. Use \"Create New Log File\" to "
+          u"choose another file."_s.arg(m_cdb.FileName, m_logFailureReason, QString::number(kept));
+    // The box goes with the window the operator is using: closing it hands
+    // the activation back there, so a setup window that was polling goes on
+    // polling instead of seeing the main window activated.
+    QWidget* owner = this;
+    if (m_setup && m_setup->isActiveProgramWindow())
+        owner = m_setup;
+    showTarvikMessage(owner, text);
     m_logFailurePending = false;
 }
 

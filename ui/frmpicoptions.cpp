@@ -4,6 +4,7 @@
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "port/boardport.h"
+#include "ui/messagebox.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
 #include "ui/sstab.h"
@@ -13,10 +14,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -25,7 +24,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString MessageCaption = u"Tarvik"_s;
 
 constexpr int PollIntervalMs = 900;
 constexpr unsigned long CommandPauseMs = 100;
@@ -33,11 +31,12 @@ constexpr unsigned long CommandPauseMs = 100;
 } // namespace
 
 frmPicOptions::frmPicOptions(Module1& module, QWidget* mainWindow)
-    : QWidget(mainWindow,
-        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+    : QWidget(nullptr,
+        Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
             | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_module(module)
     , m_session(std::make_unique<BoardSession>(module))
+    , m_mainWindow(mainWindow)
     , m_picComm(new BoardPort(this))
     , Timer1(new QTimer(this))
 {
@@ -82,15 +81,6 @@ void frmPicOptions::connectHandlers()
     connect(cmdCancel, &QPushButton::clicked, this, &frmPicOptions::cmdCancel_Click);
 }
 
-void frmPicOptions::centreOnScreen()
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-}
-
 // ---------------------------------------------------- load, unload, activation
 
 bool frmPicOptions::Form_Load(QString* failureMessage)
@@ -110,16 +100,15 @@ bool frmPicOptions::Form_Load(QString* failureMessage)
         return fail(u"ComPort="_s + m_module.ComPortSetting + u": not a port number"_s);
     const std::optional<QString> name = portNameFor(*number, m_module.programFolder());
     if (!name)
-        return fail(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s
-                        .arg(m_module.ComPortSetting)
-                        .arg(*number));
+        return fail(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s.arg(
+            m_module.ComPortSetting, QString::number(*number)));
     QString error;
     if (!m_picComm->open(*name, &error))
         return fail(*name + u": "_s + error);
     m_picComm->setReconnecting(true);
 
     SSTab1->setTab(0);
-    centreOnScreen();
+    centreOnScreen(this);
     return true;
 }
 
@@ -155,7 +144,7 @@ void frmPicOptions::focusWindowChanged(QWindow* window)
     // a change between them, so returning from one runs nothing.
     if (!window)
         return;
-    const QWidget* mainWindow = parentWidget() ? parentWidget()->window() : nullptr;
+    const QWidget* mainWindow = m_mainWindow;
     if (window == windowHandle()) {
         if (m_activeWindow != ActiveWindow::Setup) {
             m_activeWindow = ActiveWindow::Setup;
@@ -176,13 +165,18 @@ void frmPicOptions::hideToMainWindow()
     Form_Deactivate();
     m_activeWindow = ActiveWindow::Main;
     hide();
-    if (QWidget* mainWindow = parentWidget())
-        mainWindow->activateWindow();
+    if (m_mainWindow)
+        m_mainWindow->activateWindow();
 }
 
 bool frmPicOptions::isPolling() const
 {
     return Timer1->isActive();
+}
+
+bool frmPicOptions::isActiveProgramWindow() const
+{
+    return isVisible() && m_activeWindow == ActiveWindow::Setup;
 }
 
 void frmPicOptions::Timer1_Timer()
@@ -303,8 +297,7 @@ void frmPicOptions::txtScale4_Change()
 
 void frmPicOptions::showMessage(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, MessageCaption, text, QMessageBox::Ok, this);
-    box.exec();
+    showTarvikMessage(this, text);
 }
 
 void frmPicOptions::cmdApply_Click()

@@ -7,6 +7,7 @@
 
 #include "core/boardsession.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringView>
 #include <QWidget>
@@ -30,8 +31,9 @@ class frmPicOptions : public QWidget
     Q_OBJECT
 
 public:
-    // `mainWindow` becomes the parent: the window has no task bar button of
-    // its own and goes when the program ends.
+    // A window of its own, not owned by `mainWindow`: the main window comes to
+    // the front over it when the operator goes there. The main window deletes
+    // it when the program ends.
     frmPicOptions(Module1& module, QWidget* mainWindow);
     ~frmPicOptions() override;
 
@@ -45,6 +47,11 @@ public:
     // Whether the poll timer runs: polling active, and received lines shown
     // in the raw view.
     bool isPolling() const;
+
+    // Whether this window, and not the main window, is the one of the two
+    // that the operator last activated (message boxes and other programs do
+    // not count).
+    bool isActiveProgramWindow() const;
 
     // Event handlers, named after their control and event.
     void Form_Activate();
@@ -85,7 +92,6 @@ private:
     void buildKeypad();
     void setFocusOrder();
     void connectHandlers();
-    void centreOnScreen();
 
     void focusWindowChanged(QWindow* window);
     void hideToMainWindow();
@@ -107,6 +113,7 @@ private:
 
     Module1& m_module;
     std::unique_ptr<BoardSession> m_session;
+    QPointer<QWidget> m_mainWindow;
     BoardPort* m_picComm;
     ActiveWindow m_activeWindow = ActiveWindow::None;
 

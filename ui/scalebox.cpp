@@ -9,7 +9,24 @@ ScaleBox::ScaleBox(QWidget* parent)
 
 void ScaleBox::takeFocus()
 {
+    // A box that gets the focus has put its caret back already (focusInEvent).
+    // One that had the focus, or whose window is not active and so gets no
+    // focus event yet, does it here: the keypad's key arrives either way.
     setFocus(Qt::OtherFocusReason);
+    restoreCaret();
+}
+
+void ScaleBox::focusInEvent(QFocusEvent* event)
+{
+    // However the focus comes back (a keypad key, the tab page handing it to
+    // its last focused control, the keyboard), the box has its old caret and
+    // selection again; a mouse click then places the caret after this.
+    QLineEdit::focusInEvent(event);
+    restoreCaret();
+}
+
+void ScaleBox::restoreCaret()
+{
     if (!m_saved)
         return;
     // The text may have been emptied by Apply meanwhile.

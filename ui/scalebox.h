@@ -1,9 +1,10 @@
 #pragma once
 
-// A "Change to:" box. A line edit drops its selection when a keypad button
-// takes the focus; this one remembers its caret and selection from the moment
-// it lost the focus and gets them back when the keypad hands the focus back,
-// so a keypad digit replaces the selected text just as a typed one would.
+// A "Change to:" box. A line edit drops its selection when it loses the focus
+// (to a keypad button, or to the other tab's page); this one remembers its
+// caret and selection from the moment it lost the focus and gets them back
+// whenever it gets the focus again, so a keypad digit replaces the selected
+// text just as a typed one would.
 
 #include <QLineEdit>
 #include <optional>
@@ -23,9 +24,12 @@ public:
     void moveCaretToEnd();
 
 protected:
+    void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    void restoreCaret();
+
     struct Caret
     {
         int anchor = 0;

@@ -5,9 +5,10 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +25,52 @@ private:
     }
 
 private Q_SLOTS:
+    void cOrPosixLocaleWritesIsoDates_data()
+    {
+        QTest::addColumn<QStringList>("locale"); // variables set; all others unset
+        QTest::newRow("LANG unset") << QStringList();
+        QTest::newRow("LANG=C") << QStringList { u"LANG=C"_s };
+        QTest::newRow("LC_ALL=POSIX") << QStringList { u"LC_ALL=POSIX"_s };
+        QTest::newRow("LC_ALL=C.UTF-8") << QStringList { u"LC_ALL=C.UTF-8"_s };
+    }
+
+    void cOrPosixLocaleWritesIsoDates()
+    {
+        // Not "7 Dec 2026": a spreadsheet reads ISO dates and 24-hour times.
+        QFETCH(QStringList, locale);
+        QTemporaryDir dir;
+        const QString exe = dir.filePath(u"tarvik"_s);
+        QVERIFY(QFile::copy(qEnvironmentVariable("TARVIK_EXECUTABLE"), exe));
+        PtyBoard board;
+        QVERIFY(board.linkAt(dir.filePath(u"com1"_s)));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : env.keys()) {
+            if (name == u"LANG"_s || name == u"LANGUAGE"_s || name.startsWith(u"LC_"_s))
+                env.remove(name);
+        }
+        for (const QString& setting : std::as_const(locale))
+            env.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+        QProcess tarvik;
+        tarvik.setProcessEnvironment(env);
+        tarvik.setProcessChannelMode(QProcess::ForwardedChannels);
+        tarvik.start(exe, {});
+        QVERIFY(tarvik.waitForStarted());
+        // Ended as at shutdown even when a check fails, so that it lets go of
+        // the port's lock file.
+        const auto end = qScopeGuard([&tarvik] {
+            ::kill(pid_t(tarvik.processId()), SIGTERM);
+            tarvik.waitForFinished(20000);
+        });
+        const QString csv = dir.filePath(u"Default.csv"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && QFile::exists(csv), 20000);
+        const QByteArray record = readFile(csv).split('\n').constFirst();
+        QVERIFY2(QRegularExpression(uR"(^"42\.5","\d{4}-\d\d-\d\d","\d\d:\d\d:\d\d"\r$)"_s)
+                     .match(QString::fromLatin1(record))
+                     .hasMatch(),
+            record.constData());
+    }
+
     void logsReadingsAndEndsCleanlyOnTerminate_data()
     {
         QTest::addColumn<int>("signal");

@@ -56,6 +56,10 @@ void tst_LogText::dateAndTime_data()
         << u"es_ES"_s << u"7/12/2026"_s << u"4:19:14"_s << u"16:05:09"_s;
     QTest::newRow("Bulgarian: quoted literals kept")
         << u"bg_BG"_s << u"7.12.2026 г."_s << u"4:19:14 ч."_s << u"16:05:09 ч."_s;
+    QTest::newRow("C locale (LANG unset): ISO 8601 date, 24-hour time, no month name")
+        << u"C"_s << u"2026-12-07"_s << u"04:19:14"_s << u"16:05:09"_s;
+    QTest::newRow("POSIX locale: the same as C")
+        << u"POSIX"_s << u"2026-12-07"_s << u"04:19:14"_s << u"16:05:09"_s;
     QTest::newRow("Taiwanese: zone in brackets, day period field")
         << u"zh_TW"_s << u"2026/12/7"_s << u"上午4:19:14"_s << u"下午4:05:09"_s;
 }

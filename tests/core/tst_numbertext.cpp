@@ -14,7 +14,8 @@ const QLocale German(QLocale::German, QLocale::Germany);
 void compareExactly(double actual, double expected)
 {
     QVERIFY2(actual == expected && std::signbit(actual) == std::signbit(expected),
-        qPrintable(u"got %1, expected %2"_s.arg(actual, 0, 'g', 17).arg(expected, 0, 'g', 17)));
+        qPrintable(u"got %1, expected %2"_s.arg(
+            QString::number(actual, 'g', 17), QString::number(expected, 'g', 17))));
 }
 
 } // namespace

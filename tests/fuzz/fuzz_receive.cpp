@@ -493,9 +493,9 @@ void checkOutcome(
     // Every reading the session reports went to the log exactly once, in
     // order: one view line and one record each.
     CHECK(out.logRecords == loggedTexts.size(),
-        u"%1 records for %2 readings"_s.arg(out.logRecords).arg(loggedTexts.size()));
+        u"%1 records for %2 readings"_s.arg(QString::number(out.logRecords), QString::number(loggedTexts.size())));
     CHECK(out.logViewLines.size() == loggedTexts.size(),
-        u"%1 view lines for %2 readings"_s.arg(out.logViewLines.size()).arg(loggedTexts.size()));
+        u"%1 view lines for %2 readings"_s.arg(QString::number(out.logViewLines.size()), QString::number(loggedTexts.size())));
     for (qsizetype i = 0; i < loggedTexts.size(); ++i) {
         const QString& view = out.logViewLines[i];
         CHECK(view.section(u'\t', 0, 0) == loggedTexts[i], view);
@@ -512,9 +512,8 @@ void checkOutcome(
         }
     }
     CHECK(next == expected.size(),
-        u"reading %1 of %2 never logged: %3"_s.arg(next + 1)
-            .arg(expected.size())
-            .arg(next < expected.size() ? expected[next] : QString()));
+        u"reading %1 of %2 never logged: %3"_s.arg(QString::number(next + 1),
+            QString::number(expected.size()), next < expected.size() ? expected[next] : QString()));
 }
 
 const LocaleCase& english()
@@ -548,9 +547,8 @@ void fuzzReceive(const std::uint8_t* data, std::size_t size)
         for (const Chunking chunking : { Chunking::ByteByByte, Chunking::Random }) {
             const Outcome got = runSession(bytes, lc->locale, chunking, seed);
             CHECK(sameOutcome(got, whole),
-                u"chunking %1: %2 lines, whole: %3"_s.arg(int(chunking))
-                    .arg(got.received.size())
-                    .arg(whole.received.size()));
+                u"chunking %1: %2 lines, whole: %3"_s.arg(QString::number(int(chunking)),
+                    QString::number(got.received.size()), QString::number(whole.received.size())));
         }
         checkOutcome(whole, bytes, *lc, date, time);
     }

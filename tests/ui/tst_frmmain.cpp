@@ -8,12 +8,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -50,6 +52,7 @@ public:
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 texts.append(box->text());
                 titles.append(box->windowTitle());
+                centres.append(box->geometry().center());
                 box->button(QMessageBox::Ok)->click();
             }
         });
@@ -57,6 +60,7 @@ public:
     }
     QStringList texts;
     QStringList titles;
+    QList<QPoint> centres;
 };
 
 } // namespace
@@ -158,6 +162,8 @@ private Q_SLOTS:
         QTest::newRow("above the last port") << QByteArray("256") << u"ComPort=256"_s;
         QTest::newRow("missing device") << QByteArray("200") << u"/dev/ttyS199: "_s;
         QTest::newRow("dangling link") << QByteArray("7") << u"com7: "_s;
+        QTest::newRow("regression: %1 in the setting took the port number")
+            << QByteArray("300%1") << u"ComPort=300%1: port 300 is not a serial port number"_s;
     }
 
     void unusablePortShowsMessage()
@@ -180,6 +186,14 @@ private Q_SLOTS:
         QVERIFY2(text.mid(head.size()).contains(reasonContains), qPrintable(text));
         QVERIFY(!m_main->setupWindow());
         QVERIFY(!m_main->isVisible());
+
+        // No window is shown yet to stand it on: the middle of the screen,
+        // not the corner where the hidden main window is.
+        const QPoint offCentre
+            = catcher->centres.constFirst() - QGuiApplication::primaryScreen()->geometry().center();
+        QVERIFY2(qAbs(offCentre.x()) <= 4 && qAbs(offCentre.y()) <= 4,
+            qPrintable(
+                u"%1,%2"_s.arg(QString::number(offCentre.x()), QString::number(offCentre.y()))));
     }
 
     void setupShowsOneWindowAndReloadsAfterClose()
@@ -192,7 +206,13 @@ private Q_SLOTS:
         m_main->Command1_Click();
         QCOMPARE(m_main->setupWindow(), first.data());
         QVERIFY(first->isVisible());
-        QCOMPARE(m_main->findChildren<frmPicOptions*>().size(), 1);
+        const auto setupWindows = [] {
+            qsizetype count = 0;
+            for (QWidget* window : QApplication::topLevelWidgets())
+                count += qobject_cast<frmPicOptions*>(window) ? 1 : 0;
+            return count;
+        };
+        QCOMPARE(setupWindows(), 1);
 
         // The close box unloads it; a changed setting takes effect on reload.
         first->close();
@@ -265,6 +285,24 @@ private Q_SLOTS:
         QCOMPARE(m_module->logFile.keptCount(), qsizetype(0));
         QCOMPARE(catcher->texts.size(), 1);
         QCOMPARE(m_main->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void logFailureMessageKeepsTheFileNameAsItIs()
+    {
+        // A %1 in a folder's name took the number of kept readings and left
+        // "%3 reading(s)" in the text.
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        auto* catcher = new MessageCatcher(m_main.get());
+        const QString name = m_dir->filePath(u"missing%1/folder%2/log%3.csv"_s);
+        m_main->fileDialog().FileName = name;
+
+        QVERIFY(m_board->send("<KS1*\r\n"));
+        QTRY_COMPARE(catcher->texts.size(), 1);
+        const QString text = catcher->texts.constFirst();
+        QVERIFY2(text.startsWith(u"The log file "_s + name + u" cannot be written: "_s),
+            qPrintable(text));
+        QVERIFY2(text.contains(u"\r\n\r\n1 reading(s) are kept"_s), qPrintable(text));
     }
 
     void createNewLogFile_data()

@@ -259,16 +259,18 @@ void tst_FrmPicOptionsLayout::window()
     QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    // A dialog-type window of the main window: no task bar button of its own.
-    QCOMPARE(setup->windowType(), Qt::Dialog);
-    QCOMPARE(setup->parentWidget(), m_rig->main.get());
+    // A window of its own, owned by no other: a dialog or a child of the main
+    // window would stay above the main window when the operator goes there.
+    QCOMPARE(setup->windowType(), Qt::Window);
+    QCOMPARE(setup->parentWidget(), nullptr);
+    QVERIFY(!setup->windowHandle() || !setup->windowHandle()->transientParent());
     QVERIFY(!qobject_cast<QDialog*>(setup));
 
     // Load centred it on the screen; the window frame, unknown before the
     // first showing, may shift it by its border.
     const QPoint offCentre = setup->geometry().center() - setup->screen()->geometry().center();
     QVERIFY2(qAbs(offCentre.x()) <= 4 && qAbs(offCentre.y()) <= 4,
-        qPrintable(u"%1,%2"_s.arg(offCentre.x()).arg(offCentre.y())));
+        qPrintable(u"%1,%2"_s.arg(QString::number(offCentre.x()), QString::number(offCentre.y()))));
 }
 
 void tst_FrmPicOptionsLayout::tabs()

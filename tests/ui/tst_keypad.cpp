@@ -121,6 +121,10 @@ void tst_Keypad::keys_data()
         << 0 << u""_s << u""_s << 0 << 0 << u"12b34a5"_s << u"125"_s << u"34"_s << true;
     QTest::newRow("each box keeps its own caret across tab switches")
         << 0 << u"11"_s << u"22"_s << 1 << 1 << u"3b4a5"_s << u"1351"_s << u"224"_s << true;
+    QTest::newRow("regression: selection lost across a switch to Encoder 2 and back")
+        << 0 << u"19045.7"_s << u""_s << 2 << 4 << u"ba9"_s << u"1995.7"_s << u""_s << true;
+    QTest::newRow("regression: backwards selection lost across a tab switch")
+        << 1 << u""_s << u"2540.12"_s << 4 << 2 << u"ab<"_s << u""_s << u"25.12"_s << true;
 }
 
 void tst_Keypad::keys()

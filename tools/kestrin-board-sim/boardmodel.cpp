@@ -68,7 +68,8 @@ BoardModel::Outcome BoardModel::handleLine(QStringView line, double seconds)
         const int channel = line == protocol::CommandZero3 ? 3 : 4;
         const int index = channelIndex(channel);
         m_zeroOffset[index] = rawPosition(index, seconds);
-        outcome.notes.append(u"encoder %1 (channel %2) zeroed"_s.arg(index + 1).arg(channel));
+        outcome.notes.append(u"encoder %1 (channel %2) zeroed"_s.arg(
+            QString::number(index + 1), QString::number(channel)));
     } else if (line.startsWith(protocol::CommandScale3)) {
         applyScale(3, line.mid(protocol::CommandScale3.size()), outcome);
     } else if (line.startsWith(protocol::CommandScale4)) {
@@ -170,7 +171,7 @@ std::optional<BoardModel::ScaleFields> BoardModel::splitScaleArgument(QStringVie
 void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
 {
     const int index = channelIndex(channel);
-    const QString command = u"SCALE%1=%2"_s.arg(channel).arg(argument);
+    const QString command = u"SCALE%1=%2"_s.arg(QString::number(channel), argument);
     const auto fields = splitScaleArgument(argument);
     if (!fields) {
         outcome.notes.append(
@@ -181,9 +182,8 @@ void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
     const double factor = protocol::decodeScaleField(fields->a);
     const qint64 hundredths = std::llround(factor * 100.0);
     m_scale[index] = static_cast<qint32>(hundredths);
-    outcome.notes.append(
-        u"encoder %1 (channel %2) scale factor set to %3 by %4"_s.arg(index + 1).arg(channel).arg(
-            hundredthsText(hundredths), command));
+    outcome.notes.append(u"encoder %1 (channel %2) scale factor set to %3 by %4"_s.arg(
+        QString::number(index + 1), QString::number(channel), hundredthsText(hundredths), command));
 
     // The program derives field B from the same factor; a different field B
     // means it rounded or encoded the factor / 25.4 wrongly.
@@ -193,9 +193,8 @@ void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
         const QString expectedB = expectedFields ? expectedFields->b.toString() : QString();
         outcome.notes.append(
             u"SCALE%1 mismatch: argument %2 should be %3 for factor %4 (field B %5, expected %6)"_s
-                .arg(channel)
-                .arg(argument)
-                .arg(expected, hundredthsText(hundredths), fields->b.toString(), expectedB));
+                .arg(QString::number(channel), argument, expected, hundredthsText(hundredths),
+                    fields->b.toString(), expectedB));
     }
 }
 
@@ -204,16 +203,15 @@ QStringList BoardModel::stateText(double seconds) const
     QStringList lines;
     for (int channel : { 3, 4 }) {
         const qint32 scale = scaleHundredths(channel);
-        lines.append(u"encoder %1 (channel %2): position %3 mm, scale factor %4 (%5)"_s
-                         .arg(channelIndex(channel) + 1)
-                         .arg(channel)
-                         .arg(numbertext::formatPosition(position(channel, seconds), wireLocale()),
-                             hundredthsText(scale), scaleHex(scale)));
+        lines.append(u"encoder %1 (channel %2): position %3 mm, scale factor %4 (%5)"_s.arg(
+            QString::number(channelIndex(channel) + 1), QString::number(channel),
+            numbertext::formatPosition(position(channel, seconds), wireLocale()),
+            hundredthsText(scale), scaleHex(scale)));
     }
     QStringList active;
     for (int number = 1; number <= 6; ++number) {
         if (m_inputs[number - 1])
-            active.append(u"%1 %2"_s.arg(number).arg(inputName(number)));
+            active.append(u"%1 %2"_s.arg(QString::number(number), inputName(number)));
     }
     lines.append(u"inputs %1 (Aux 2 .. A. Accept); active: %2"_s.arg(
         inputFlagText(), active.isEmpty() ? u"none"_s : active.join(u", "_s)));

@@ -83,14 +83,14 @@ bool Simulator::start()
     if (m_options.burst > 0 && !m_peers.isWatching())
         m_burstAt = m_start + m_options.burstDelay;
 
-    say(u"board on %1; motion %2, readings %3, lines end %4, closing '%5'%6"_s
-            .arg(m_line->description())
-            .arg(m_options.board.motion == BoardModel::Motion::Still ? u"still"_s : u"drift"_s)
-            .arg(m_options.readingInterval > 0.0 ? u"every %1 s"_s.arg(m_options.readingInterval)
-                                                 : u"on Enter only"_s)
-            .arg(lineEndName(m_options.board.lineEnd))
-            .arg(QLatin1Char(m_options.board.closing))
-            .arg(m_options.pace ? QString() : u", unpaced"_s));
+    // One arg() call: the link's path may itself hold a "%1".
+    say(u"board on %1; motion %2, readings %3, lines end %4, closing '%5'%6"_s.arg(
+        m_line->description(),
+        m_options.board.motion == BoardModel::Motion::Still ? u"still"_s : u"drift"_s,
+        m_options.readingInterval > 0.0 ? u"every %1 s"_s.arg(m_options.readingInterval)
+                                        : u"on Enter only"_s,
+        lineEndName(m_options.board.lineEnd), QString(QLatin1Char(m_options.board.closing)),
+        m_options.pace ? QString() : u", unpaced"_s));
     for (const QString& line : m_model.stateText(0.0))
         say(line);
     if (::isatty(m_keyboard.fd()))

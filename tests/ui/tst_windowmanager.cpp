@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: MIT
+// The two windows under a real window manager (tests/support/
+// with-window-manager.sh): the operator's clicks and keys go through the X
+// server (xdotool), and the window manager decides which window is active and
+// which stands in front. Offscreen, focus goes nowhere when a window closes
+// and every window stacks where it is put, so these faults do not show there.
+
+#include "setuprig.h"
+#include "ui/scalebox.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Runs an X tool to its end while the program under test goes on handling
+// its events.
+bool runTool(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!tool.waitForStarted(5000))
+        return false;
+    if (!QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 10000))
+        return false;
+    if (output)
+        *output = tool.readAllStandardOutput();
+    return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+// A mouse click at `where` in `widget` (its centre by default), through the
+// X server: it lands on whatever window stands in front at that spot.
+bool click(QWidget* widget, QPoint where = QPoint(-1, -1))
+{
+    if (where == QPoint(-1, -1))
+        where = widget->rect().center();
+    QWidget* window = widget->window();
+    const QPoint inWindow = widget->mapTo(window, where);
+    return runTool(u"xdotool"_s,
+        { u"mousemove"_s, u"--window"_s, QString::number(window->winId()),
+            QString::number(inWindow.x()), QString::number(inWindow.y()), u"click"_s, u"1"_s });
+}
+
+// Keys typed on the keyboard, to whichever window has the input focus.
+bool typeKeys(const QStringList& keys)
+{
+    return runTool(u"xdotool"_s, QStringList { u"key"_s, u"--delay"_s, u"50"_s } + keys);
+}
+
+// The program's windows as the window manager stacks them, bottom first.
+QList<WId> stacking()
+{
+    QByteArray text;
+    if (!runTool(u"xprop"_s, { u"-root"_s, u"_NET_CLIENT_LIST_STACKING"_s }, &text))
+        return {};
+    QList<WId> windows;
+    const QRegularExpression id(u"0x[0-9a-fA-F]+"_s);
+    for (const QRegularExpressionMatch& m : id.globalMatch(QString::fromLatin1(text)))
+        windows << WId(m.captured().toULongLong(nullptr, 16));
+    return windows;
+}
+
+// True when `upper` stands in front of `lower`.
+bool inFrontOf(QWidget* upper, QWidget* lower)
+{
+    const QList<WId> order = stacking();
+    const qsizetype up = order.indexOf(upper->winId());
+    const qsizetype low = order.indexOf(lower->winId());
+    return up >= 0 && low >= 0 && up > low;
+}
+
+// Answers each message box as the operator does: a mouse click on its OK
+// button through the X server, so that the window manager sees the box close
+// as it would on a desktop.
+class ClickingAnswerer : public QObject
+{
+public:
+    ClickingAnswerer()
+    {
+        m_timer.setInterval(50);
+        connect(&m_timer, &QTimer::timeout, this, &ClickingAnswerer::check);
+        m_timer.start();
+    }
+
+    QStringList texts;
+
+private:
+    void check()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box == m_answered)
+            return;
+        QAbstractButton* ok = box->button(QMessageBox::Ok);
+        if (!ok)
+            return;
+        m_answered = box;
+        texts << box->text();
+        const QPoint at = ok->mapTo(box, ok->rect().center());
+        // Not waited for: the box's own event loop must go on meanwhile.
+        QProcess::startDetached(u"xdotool"_s,
+            { u"mousemove"_s, u"--window"_s, QString::number(box->winId()), QString::number(at.x()),
+                QString::number(at.y()), u"click"_s, u"1"_s });
+    }
+
+    QTimer m_timer;
+    QPointer<QMessageBox> m_answered;
+};
+
+} // namespace
+
+class tst_WindowManager : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void scaleBoxKeepsItsSelectionAcrossATabSwitch();
+    void closingTheLogMessageKeepsPolling();
+    void mainWindowComesInFrontOfTheSetupWindow();
+
+private:
+    QLineEdit* box(int encoder) const
+    {
+        return m_rig->child<QLineEdit>(u"txtScale%1"_s.arg(encoder));
+    }
+    QPushButton* button(const QString& name) const { return m_rig->child<QPushButton>(name); }
+    QPoint tabCentre(int index) const
+    {
+        return m_rig->child<QTabWidget>(u"SSTab1"_s)->tabBar()->tabRect(index).center();
+    }
+
+    std::unique_ptr<SetupRig> m_rig;
+};
+
+void tst_WindowManager::initTestCase()
+{
+    // Only meaningful where a window manager runs: fail loudly rather than
+    // pass offscreen.
+    QCOMPARE(QGuiApplication::platformName(), u"xcb"_s);
+    QVERIFY2(!stacking().isEmpty() || runTool(u"xprop"_s, { u"-root"_s }),
+        "no X server with a window manager");
+}
+
+void tst_WindowManager::init()
+{
+    m_rig = std::make_unique<SetupRig>();
+    QVERIFY(m_rig->start());
+    QVERIFY(m_rig->showSetup());
+    QVERIFY(m_rig->waitPolling());
+}
+
+void tst_WindowManager::cleanup()
+{
+    m_rig.reset();
+}
+
+void tst_WindowManager::scaleBoxKeepsItsSelectionAcrossATabSwitch()
+{
+    // A selection made on "Encoder 1" is still there when the operator comes
+    // back from "Encoder 2", so keypad 9 replaces it: the factor that would
+    // reach the board is 1995.7, not 190495.7.
+    box(3)->setText(u"19045.7"_s);
+    QVERIFY(click(box(3)));
+    QTRY_VERIFY(box(3)->hasFocus());
+    QVERIFY(typeKeys({ u"Home"_s, u"Right"_s, u"Right"_s, u"shift+Right"_s, u"shift+Right"_s }));
+    QTRY_COMPARE(box(3)->selectedText(), u"04"_s);
+
+    auto* tabs = m_rig->child<QTabWidget>(u"SSTab1"_s);
+    QVERIFY(click(tabs->tabBar(), tabCentre(1)));
+    QTRY_COMPARE(tabs->currentIndex(), 1);
+    QVERIFY(click(tabs->tabBar(), tabCentre(0)));
+    QTRY_COMPARE(tabs->currentIndex(), 0);
+
+    QVERIFY(click(button(u"cmdNumber9"_s)));
+    QTRY_COMPARE(box(3)->text(), u"1995.7"_s);
+    QCOMPARE(box(4)->text(), QString());
+}
+
+void tst_WindowManager::closingTheLogMessageKeepsPolling()
+{
+    // The log file cannot be written; a reading brings the message while the
+    // setup window polls. Closing it must not hand the activation to the
+    // main window, which would stop polling.
+    m_rig->main->fileDialog().FileName = m_rig->folder.filePath(u"missing/folder/log.csv"_s);
+    // A line in the raw view: an activation running again would empty it.
+    auto* raw = m_rig->child<QPlainTextEdit>(u"Text1"_s);
+    QVERIFY(m_rig->board.send("<XX*\r\n"));
+    QTRY_COMPARE(raw->toPlainText(), u"<XX*"_s);
+    // Every window the focus goes to; the main window must not be one.
+    QList<QWindow*> focused;
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
+        [&focused](QWindow* window) { focused << window; });
+    ClickingAnswerer answerer;
+    QVERIFY(m_rig->board.send("<KS1*\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.texts.size(), 1, 10000);
+    QVERIFY(answerer.texts.constFirst().contains(u"missing/folder/log.csv"_s));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+
+    // Give the window manager time to pass the activation on.
+    QTest::qWait(1000);
+    QCOMPARE(QGuiApplication::focusWindow(), m_rig->setup()->windowHandle());
+    QVERIFY(!focused.contains(m_rig->main->windowHandle()));
+    QVERIFY(m_rig->setup()->isPolling());
+    QVERIFY(raw->toPlainText().startsWith(u"<XX*"_s));
+    m_rig->dropReceived();
+    QVERIFY(m_rig->nextLine(3000).startsWith('?'));
+}
+
+void tst_WindowManager::mainWindowComesInFrontOfTheSetupWindow()
+{
+    frmPicOptions* setup = m_rig->setup();
+    QWidget* main = m_rig->main.get();
+    QTRY_VERIFY(inFrontOf(setup, main));
+
+    // A click on a part of the main window that the setup window leaves free
+    // (the setup window is smaller and centred): the main window comes to
+    // the front and is active, polling stops, the setup window stays shown.
+    QVERIFY(click(main, QPoint(8, 8)));
+    QVERIFY(SetupRig::waitFocusWindow(main));
+    QTRY_VERIFY(inFrontOf(main, setup));
+    QVERIFY(setup->isVisible());
+    QVERIFY(!setup->isPolling());
+
+    // A click on the main window's log view where the setup window's
+    // "Change to:" box lies behind it reaches the main window: the setup
+    // window is not activated and its box does not take the focus.
+    ScaleBox* behind = m_rig->child<ScaleBox>(u"txtScale3"_s);
+    const QPoint onBox = main->mapFromGlobal(behind->mapToGlobal(behind->rect().center()));
+    QVERIFY(m_rig->main->logView()->geometry().contains(onBox));
+    QVERIFY(click(main, onBox));
+    QTest::qWait(300);
+    QCOMPARE(QGuiApplication::focusWindow(), main->windowHandle());
+    QVERIFY(!setup->isPolling());
+
+    // "Setup" brings it to the front again, active and polling.
+    QVERIFY(click(m_rig->main->findChild<QPushButton*>(u"Command1"_s)));
+    QVERIFY(SetupRig::waitFocusWindow(setup));
+    QTRY_VERIFY(inFrontOf(setup, main));
+    QVERIFY(m_rig->waitPolling());
+}
+
+QTEST_MAIN(tst_WindowManager)
+#include "tst_windowmanager.moc"

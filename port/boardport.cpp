@@ -1,10 +1,25 @@
 #include "port/boardport.h"
 
+#include "core/safefile.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int ReopenIntervalMs = 1000;
+
+// Why the device just opened is not the board's line: another operator's
+// pseudo-terminal, linked as comN, would feed the shared log invented
+// readings and receive this operator's commands. Empty when it may be used.
+QString refusedDevice(QSerialPort* port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(port);
+    return {};
+#else
+    return safefile::refusedPort(int(port->handle()), port->portName());
+#endif
 }
+} // namespace
 
 BoardPort::BoardPort(QObject* parent)
     : QObject(parent)
@@ -30,8 +45,15 @@ bool BoardPort::open(const QString& portName, QString* error)
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    if (m_port->open(QIODevice::ReadWrite))
-        return true;
+    if (m_port->open(QIODevice::ReadWrite)) {
+        const QString refused = refusedDevice(m_port);
+        if (refused.isEmpty())
+            return true;
+        m_port->close();
+        if (error)
+            *error = refused;
+        return false;
+    }
     if (error)
         *error = m_port->errorString();
     return false;
@@ -100,6 +122,10 @@ void BoardPort::tryReopen()
     }
     m_port->clearError();
     if (m_port->open(QIODevice::ReadWrite)) {
+        if (!refusedDevice(m_port).isEmpty()) {
+            m_port->close();
+            return;
+        }
         m_reopenTimer->stop();
         Q_EMIT connectedChanged(true);
     }

@@ -40,9 +40,9 @@ Where the board sits (exactly one is required):
   --link PATH              Open a pseudo-terminal and make PATH a symbolic link
                            to it (an existing link there is replaced, missing
                            folders are created). For ComPort=N the logger
-                           looks for comN in its own folder, so use e.g.
-                           --link <logger's folder>/com1. The link is removed
-                           when the board ends.
+                           looks for comN in its data folder, so use e.g.
+                           --link )" TARVIK_DATA_HINT R"(/com1.
+                           The link is removed when the board ends.
   --device PATH            Use a real serial device instead (9600 baud, 8N1,
                            raw, no flow control), e.g. a null-modem cable.
 
@@ -78,6 +78,7 @@ Watching it:
                            board does not know, and replies and readings
                            dropped because nobody had the link open.
   -h, --help               Show this help and end.
+  --version                Show the version and end.
 
 The board answers "?CTR3" and "?CTR4" with "<C3"/"<C4" and the position with
 three decimals, "?SCALE3" and "?SCALE4" with "<S3"/"<S4" and the scale factor
@@ -231,6 +232,9 @@ int parseArguments(int argc, char** argv, Settings& settings)
         std::string_view v;
         if (arg == "-h" || arg == "--help") {
             std::fputs(HelpText, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::fputs("kestrin-board-sim (Tarvik) " TARVIK_VERSION "\n", stdout);
             return 0;
         } else if (arg == "--link") {
             if (!needValue(v))

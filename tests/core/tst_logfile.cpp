@@ -1,5 +1,4 @@
 #include "core/logfile.h"
-
 #include "core/safefile.h"
 
 #include <QDir>

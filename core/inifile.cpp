@@ -90,6 +90,7 @@ enum class Opened
 Opened openForReading(QFile& f, const QString& file)
 {
 #ifdef Q_OS_WIN
+    f.setFileName(file);
     if (!f.exists())
         return Opened::Missing;
     return f.open(QIODevice::ReadOnly) ? Opened::Yes : Opened::No;

@@ -12,7 +12,13 @@ int main(int argc, char* argv[])
     // must not.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    Module1 module(QCoreApplication::applicationDirPath());
+    QApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
+
+    // The installed program keeps the operators' files out of its own
+    // folder, which they must not be able to write; a build run where it
+    // lies keeps them beside itself.
+    const QString dataFolder = QStringLiteral(TARVIK_DATA_DIR);
+    Module1 module(dataFolder.isEmpty() ? QCoreApplication::applicationDirPath() : dataFolder);
     frmMain window(module);
     if (!window.Form_Load())
         return 1;

@@ -1,11 +1,17 @@
 #include "core/inifile.h"
 
+#include "core/safefile.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 
 #include <optional>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -72,12 +78,40 @@ bool endsWithNewline(QByteArrayView line)
     return line.endsWith('\n');
 }
 
+enum class Opened
+{
+    Yes,
+    Missing,
+    No
+};
+
+// Settings come only from a regular file, reached by no link another
+// operator planted: a FIFO would hang the read, /dev/zero never end it.
+Opened openForReading(QFile& f, const QString& file)
+{
+#ifdef Q_OS_WIN
+    f.setFileName(file);
+    if (!f.exists())
+        return Opened::Missing;
+    return f.open(QIODevice::ReadOnly) ? Opened::Yes : Opened::No;
+#else
+    const safefile::Opened opened = safefile::openForReading(file);
+    if (opened.fd < 0)
+        return opened.error == ENOENT ? Opened::Missing : Opened::No;
+    if (!f.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(opened.fd);
+        return Opened::No;
+    }
+    return Opened::Yes;
+#endif
+}
+
 } // namespace
 
 QString ReadIniString(const QString& section, const QString& key, const QString& file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    if (openForReading(f, file) != Opened::Yes)
         return {};
     const QByteArray wantSection = section.toLocal8Bit();
     const QByteArray wantKey = key.toLocal8Bit();
@@ -118,11 +152,15 @@ bool WriteIniString(const QString& section, const QString& key, const QString& v
 {
     QByteArray old;
     {
-        QFile f(file);
-        if (f.exists()) {
-            if (!f.open(QIODevice::ReadOnly))
-                return false;
+        QFile f;
+        switch (openForReading(f, file)) {
+        case Opened::Yes:
             old = f.readAll();
+            break;
+        case Opened::Missing:
+            break;
+        case Opened::No:
+            return false;
         }
     }
     const QByteArray wantSection = section.toLocal8Bit();
@@ -179,15 +217,7 @@ bool WriteIniString(const QString& section, const QString& key, const QString& v
         out.append('[' + wantSection + "]\r\n" + newKeyLine + "\r\n");
     }
 
-    QSaveFile f(file);
-    // An operator may have made the file writable in a folder that is not;
-    // then write in place rather than fail.
-    f.setDirectWriteFallback(true);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(out) != out.size()) {
-        f.cancelWriting();
-        return false;
-    }
-    return f.commit();
+    // Replaced, not written through: a link planted at the name is replaced
+    // rather than followed into someone's own files.
+    return safefile::replaceFile(file, out).ok;
 }

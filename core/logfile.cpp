@@ -1,5 +1,7 @@
 #include "logfile.h"
 
+#include "core/safefile.h"
+
 #include <QFile>
 #include <QtGlobal>
 #include <cerrno>
@@ -29,12 +31,14 @@ QString systemError(int code)
 
 using FileOffset = __int64;
 
-int openForAppend(const QString& path)
+int openForAppend(const QString& path, QString* reason)
 {
     int fd = -1;
     _wsopen_s(&fd, reinterpret_cast<const wchar_t*>(path.utf16()),
         _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
         _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        *reason = systemError(errno);
     return fd;
 }
 
@@ -64,7 +68,12 @@ bool cutBack(int fd, FileOffset length)
     return _chsize_s(fd, length) == 0;
 }
 
-bool cutBackPath(const QString& path, FileOffset length)
+int spareDescriptor(int)
+{
+    return -1;
+}
+
+bool cutBackAfterClose(int, const QString& path, FileOffset length)
 {
     int fd = -1;
     if (_wsopen_s(&fd, reinterpret_cast<const wchar_t*>(path.utf16()), _O_WRONLY | _O_BINARY,
@@ -85,14 +94,14 @@ int closeFile(int fd)
 
 using FileOffset = off_t;
 
-int openForAppend(const QString& path)
+// Only a regular file, reached by no link another operator planted; a new
+// one is shared with the group of a shared folder.
+int openForAppend(const QString& path, QString* reason)
 {
-    const QByteArray name = QFile::encodeName(path);
-    int fd;
-    do {
-        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    const safefile::Opened opened = safefile::openForAppend(path);
+    if (opened.fd < 0)
+        *reason = opened.reason;
+    return opened.fd;
 }
 
 bool fileLength(int fd, FileOffset* length)
@@ -127,9 +136,16 @@ bool cutBack(int fd, FileOffset length)
     return ::ftruncate(fd, length) == 0;
 }
 
-bool cutBackPath(const QString& path, FileOffset length)
+// The name may stand for another file by the time close() fails: the cut
+// goes through a second descriptor of the same file.
+int spareDescriptor(int fd)
 {
-    return ::truncate(QFile::encodeName(path).constData(), length) == 0;
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+bool cutBackAfterClose(int spare, const QString&, FileOffset length)
+{
+    return spare >= 0 && ::ftruncate(spare, length) == 0;
 }
 
 int closeFile(int fd)
@@ -153,9 +169,10 @@ LogFile::Result LogFile::writeAll(const QString& path)
 {
     // Opened before the records are joined: while the file cannot even be
     // opened, each new reading must not copy everything that waits.
-    const int fd = openForAppend(path);
+    QString reason;
+    const int fd = openForAppend(path, &reason);
     if (fd < 0)
-        return { false, systemError(errno) };
+        return { false, reason };
 
     FileOffset oldLength = 0;
     bool failed = !fileLength(fd, &oldLength);
@@ -198,12 +215,17 @@ LogFile::Result LogFile::writeAll(const QString& path)
         return { false, systemError(error) };
     }
 
+    const int spare = spareDescriptor(fd);
     if (closeFile(fd) != 0) {
         // A network share may report the failed write only now.
         error = errno;
-        cutBackPath(path, oldLength);
+        cutBackAfterClose(spare, path, oldLength);
+        if (spare >= 0)
+            closeFile(spare);
         return { false, systemError(error) };
     }
+    if (spare >= 0)
+        closeFile(spare);
 
     m_kept.clear();
     return {};

@@ -2,6 +2,7 @@
 
 #include "core/inifile.h"
 #include "core/numbertext.h"
+#include "core/safefile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,6 +23,11 @@ QString Module1::defaultLogFile() const
 
 void Module1::LoadComPortSetting()
 {
+    // Read as missing, the default would be written over the link: the
+    // operator must learn of it instead.
+    SettingsFileRefused = safefile::refusedLink(SettingsFile);
+    if (!SettingsFileRefused.isEmpty())
+        return;
     QString value = ReadIniString(u"System"_s, u"ComPort"_s, SettingsFile);
     const bool useDefault = value.isEmpty();
     if (useDefault)

@@ -60,6 +60,9 @@ public:
 
     QString SettingsFile;
     QString ComPortSetting;
+    // Why SettingsFile was not read (a link another operator made); empty
+    // when it was, or when it is only missing or unreadable.
+    QString SettingsFileRefused;
     LineAssembler RxBuffer;
     QString RxLine;
     std::int16_t PollPhase = 0;

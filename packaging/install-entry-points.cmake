@@ -2,7 +2,8 @@
 # --prefix`, CPack's staging), so that the launcher and the desktop entry name
 # the paths the program really lands at.
 #
-# Set by the install rule that includes this file: TARVIK_PACKAGING_SOURCE_DIR,
+# Set by the install rule that includes this file: TARVIK_DATA_DIR,
+# TARVIK_PACKAGING_SOURCE_DIR,
 # TARVIK_PACKAGING_BINARY_DIR, TARVIK_LAUNCHER_DIR, TARVIK_SHARE_DIR,
 # TARVIK_PACKAGE_FOLDER (where the package puts the program folder).
 
@@ -20,22 +21,31 @@ set(TARVIK_PROGRAM "${CMAKE_INSTALL_PREFIX}/tarvik")
 set(TARVIK_LAUNCHER "${launcher_dir}/tarvik")
 
 set(staged "${TARVIK_PACKAGING_BINARY_DIR}/staged")
-configure_file("${TARVIK_PACKAGING_SOURCE_DIR}/tarvik.in" "${staged}/tarvik" @ONLY)
 configure_file("${TARVIK_PACKAGING_SOURCE_DIR}/tarvik.desktop.in" "${staged}/tarvik.desktop" @ONLY)
-
-file(INSTALL DESTINATION "${launcher_dir}" TYPE PROGRAM FILES "${staged}/tarvik")
 file(INSTALL DESTINATION "${share_dir}/applications" TYPE FILE FILES "${staged}/tarvik.desktop")
 
-# Installed straight onto this machine by root, where the package would put
-# it: share the program folder with the dialout group as the package does.
-# Never for another prefix, which may well be a folder other programs share.
-if("$ENV{DESTDIR}" STREQUAL "" AND CMAKE_INSTALL_PREFIX STREQUAL TARVIK_PACKAGE_FOLDER)
+# The commands on the PATH are links to the programs: nothing needs setting
+# up before the program starts (files it makes are shared by the program
+# itself, whatever the umask).
+file(MAKE_DIRECTORY "$ENV{DESTDIR}${launcher_dir}")
+foreach(program tarvik kestrin-board-sim)
+    message(STATUS "Installing: $ENV{DESTDIR}${launcher_dir}/${program} -> ${CMAKE_INSTALL_PREFIX}/${program}")
+    file(REMOVE "$ENV{DESTDIR}${launcher_dir}/${program}")
+    file(CREATE_LINK "${CMAKE_INSTALL_PREFIX}/${program}" "$ENV{DESTDIR}${launcher_dir}/${program}"
+         SYMBOLIC)
+endforeach()
+
+# Installed straight onto this machine by root: make the data folder as the
+# package does, shared with the dialout group. The program folder stays
+# root's alone.
+if("$ENV{DESTDIR}" STREQUAL "" AND NOT TARVIK_DATA_DIR STREQUAL "")
     execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(uid STREQUAL "0")
-        execute_process(COMMAND chown root:dialout "${CMAKE_INSTALL_PREFIX}" RESULT_VARIABLE failed)
+    if(uid STREQUAL "0" AND NOT EXISTS "${TARVIK_DATA_DIR}")
+        file(MAKE_DIRECTORY "${TARVIK_DATA_DIR}")
+        execute_process(COMMAND chown root:dialout "${TARVIK_DATA_DIR}" RESULT_VARIABLE failed)
         if(NOT failed)
-            execute_process(COMMAND chmod 2775 "${CMAKE_INSTALL_PREFIX}")
-            message(STATUS "Shared with the dialout group: ${CMAKE_INSTALL_PREFIX}")
+            execute_process(COMMAND chmod 2775 "${TARVIK_DATA_DIR}")
+            message(STATUS "Shared with the dialout group: ${TARVIK_DATA_DIR}")
         endif()
     endif()
 endif()

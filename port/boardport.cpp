@@ -1,13 +1,29 @@
 #include "port/boardport.h"
 
 #include "core/protocol.h"
+#include "core/safefile.h"
 #include "port/openfailure.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int ReopenIntervalMs = 1000;
+
+// Why the device just opened is not the board's line: another operator's
+// pseudo-terminal, linked as comN, would feed the shared log invented
+// readings and receive this operator's commands. Empty when it may be used.
+// Only a serial port has a device whose owner can be checked; an injected
+// device is the caller's own.
+QString refusedDevice(QSerialPort* port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(port);
+    return {};
+#else
+    return port ? safefile::refusedPort(int(port->handle()), port->portName()) : QString();
+#endif
 }
+} // namespace
 
 BoardPort::BoardPort(QObject* parent)
     : QObject(parent)
@@ -54,8 +70,15 @@ bool BoardPort::open(const QString& portName, QString* error)
         m_serial->setStopBits(QSerialPort::OneStop);
         m_serial->setFlowControl(QSerialPort::NoFlowControl);
     }
-    if (openDevice())
-        return true;
+    if (openDevice()) {
+        const QString refused = refusedDevice(m_serial);
+        if (refused.isEmpty())
+            return true;
+        m_port->close();
+        if (error)
+            *error = refused;
+        return false;
+    }
     if (error)
         *error = m_serial ? openFailureReason(portName, m_serial->error(), m_serial->errorString())
                           : m_port->errorString();
@@ -138,6 +161,10 @@ void BoardPort::tryReopen()
     if (m_serial)
         m_serial->clearError();
     if (openDevice()) {
+        if (!refusedDevice(m_serial).isEmpty()) {
+            m_port->close();
+            return;
+        }
         m_reopenTimer->stop();
         Q_EMIT connectedChanged(true);
     }

@@ -5,11 +5,12 @@
 #
 # Usage: scripts/screenshots.sh [BUILD_DIR]   (default $BUILD_DIR, else build)
 #
-# The pictures show the program where the package puts it, /opt/tarvik. A
-# private mount namespace lays a scratch /opt over the real one for this run
-# only, so nothing of the machine's /opt is seen or touched. Where no such
-# namespace can be had the program runs from a scratch folder instead, and the
-# pictures show that folder's name.
+# The pictures show the program as the package installs it: built with its
+# data folder /var/opt/tarvik (in BUILD_DIR-deb, as the package is), run from
+# /opt/tarvik. A private mount namespace lays scratch folders over the real
+# /opt and /var/opt for this run only, so nothing of the machine's is seen or
+# touched. Where no such namespace can be had the program of BUILD_DIR runs
+# from a scratch folder instead, and the pictures show that folder's name.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 self=$(pwd)/scripts/screenshots.sh
@@ -65,7 +66,7 @@ shoot() { # window file
 
 # ------------------------------------------------- under the virtual screen
 if [ "${1:-}" = --shoot ]; then
-    folder=$2 out=$3 work=$4
+    folder=$2 out=$3 work=$4 data=$5
     export XDG_RUNTIME_DIR=$work/runtime
     mkdir -m 700 "$XDG_RUNTIME_DIR"
     pids=()
@@ -74,10 +75,10 @@ if [ "${1:-}" = --shoot ]; then
     pids+=($!)
     sleep 1
 
-    "$folder/kestrin-board-sim" --link "$folder/com1" --reading-interval 1.5 --inputs 100110 \
+    "$folder/kestrin-board-sim" --link "$data/com1" --reading-interval 1.5 --inputs 100110 \
         </dev/null >"$work/sim.log" 2>&1 &
     pids+=($!)
-    for _ in $(seq 50); do [ -L "$folder/com1" ] && break; sleep 0.1; done
+    for _ in $(seq 50); do [ -L "$data/com1" ] && break; sleep 0.1; done
 
     # The C locale, whatever the caller's: the guide shows its ISO dates and
     # 24-hour times; LC_ALL overrides any LC_* or LANG of the caller.
@@ -123,22 +124,24 @@ fi
 
 # ------------------------------------------ inside the private /opt, if any
 if [ "${1:-}" = --stage ]; then
-    build=$2 out=$3 folder=$4 outer_ns=$5
+    build=$2 out=$3 folder=$4 outer_ns=$5 data=$6
     if [ "$folder" = /opt/tarvik ]; then
-        # Only ever over a /opt that nobody else sees.
+        # Only ever over a /opt and a /var/opt that nobody else sees.
         [ "$(readlink /proc/self/ns/mnt)" != "$outer_ns" ] || exit 1
         mount -t tmpfs tarvik-screenshots /opt
+        mkdir -p /var/opt
+        mount -t tmpfs tarvik-screenshots /var/opt
     fi
-    mkdir -p "$folder"
+    mkdir -p "$folder" "$data"
     cp "$build/app/tarvik" "$build/tools/kestrin-board-sim/kestrin-board-sim" "$folder/"
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
     status=0
     xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" \
-        "$self" --shoot "$folder" "$out" "$work" || status=$?
+        "$self" --shoot "$folder" "$out" "$work" "$data" || status=$?
     # A program that had to be killed leaves the port's lock file behind,
     # and a lock of root's would keep operators off that port name.
-    lock=/var/lock/LCK..$(tr / _ <<<"$folder/com1")
+    lock=/var/lock/LCK..$(tr / _ <<<"$data/com1")
     if [ -e "$lock" ] && ! kill -0 "$(head -n 1 "$lock")" 2>/dev/null; then
         rm -f "$lock"
     fi
@@ -157,6 +160,11 @@ scripts/deps.sh xvfb xauth xdotool imagemagick openbox
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target tarvik kestrin-board-sim
 build=$(cd "$build" && pwd)
+launcher=$(sed -n 's/^CMAKE_CXX_COMPILER_LAUNCHER:[A-Z]*=//p' "$build/CMakeCache.txt")
+installed=$build-deb
+cmake -S . -B "$installed" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_BUILD_TESTS=OFF \
+    -DTARVIK_DATA_DIR=/var/opt/tarvik ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"} >/dev/null
+cmake --build "$installed" -j "$(nproc)" --target tarvik kestrin-board-sim
 out=$(pwd)/docs/images
 mkdir -p "$out"
 
@@ -166,10 +174,11 @@ else
     ns=(unshare --mount --map-root-user --propagation private)
 fi
 if "${ns[@]}" true 2>/dev/null; then
-    "${ns[@]}" "$self" --stage "$build" "$out" /opt/tarvik "$(readlink /proc/self/ns/mnt)"
+    "${ns[@]}" "$self" --stage "$installed" "$out" /opt/tarvik "$(readlink /proc/self/ns/mnt)" \
+        /var/opt/tarvik
 else
     say "no private mount namespace here: the program runs from a scratch folder"
     scratch=$(mktemp -d)
     trap 'rm -rf "$scratch"' EXIT
-    "$self" --stage "$build" "$out" "$scratch/tarvik" -
+    "$self" --stage "$build" "$out" "$scratch/tarvik" - "$scratch/tarvik"
 fi

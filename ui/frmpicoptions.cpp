@@ -95,6 +95,8 @@ bool frmPicOptions::Form_Load(QString* failureMessage)
         return false;
     };
 
+    if (!m_module.SettingsFileRefused.isEmpty())
+        return fail(m_module.SettingsFile + u": "_s + m_module.SettingsFileRefused);
     const std::optional<int> number = portNumberFromSetting(m_module.ComPortSetting);
     if (!number)
         return fail(u"ComPort="_s + m_module.ComPortSetting + u": not a port number"_s);

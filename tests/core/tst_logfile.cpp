@@ -1,4 +1,5 @@
 #include "core/logfile.h"
+#include "core/safefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #ifdef Q_OS_UNIX
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -24,7 +26,8 @@ enum class Unwritable
     ParentIsFile,
     PathIsFolder,
     ReadOnlyFile,
-    FullDisk
+    FullDisk,
+    Fifo
 };
 
 QByteArray record(int i)
@@ -169,6 +172,15 @@ QString tst_LogFile::makeUnwritable(const QTemporaryDir& dir, Unwritable kind, Q
             return QString();
         }
         return u"/dev/full"_s;
+    case Unwritable::Fifo: {
+#ifdef Q_OS_UNIX
+        const QString path = dir.filePath(u"log.csv"_s);
+        return ::mkfifo(QFile::encodeName(path).constData(), 0666) == 0 ? path : QString();
+#else
+        *skip = u"no FIFOs here"_s;
+        return QString();
+#endif
+    }
     }
     return QString();
 }
@@ -186,6 +198,8 @@ bool tst_LogFile::mend(const QTemporaryDir& dir, Unwritable kind, const QString&
         return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     case Unwritable::FullDisk:
         break;
+    case Unwritable::Fifo:
+        return QFile::remove(path);
     }
     return false;
 }
@@ -193,13 +207,17 @@ bool tst_LogFile::mend(const QTemporaryDir& dir, Unwritable kind, const QString&
 void tst_LogFile::unwritable_data()
 {
     QTest::addColumn<Unwritable>("kind");
-    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("error");
 
-    QTest::newRow("missing folder") << Unwritable::MissingFolder << ENOENT;
-    QTest::newRow("parent is a file") << Unwritable::ParentIsFile << ENOTDIR;
-    QTest::newRow("path is a folder") << Unwritable::PathIsFolder << EISDIR;
-    QTest::newRow("read-only file") << Unwritable::ReadOnlyFile << EACCES;
-    QTest::newRow("full disk") << Unwritable::FullDisk << ENOSPC;
+    QTest::newRow("missing folder") << Unwritable::MissingFolder << systemError(ENOENT);
+    QTest::newRow("parent is a file") << Unwritable::ParentIsFile << systemError(ENOTDIR);
+    QTest::newRow("path is a folder") << Unwritable::PathIsFolder << systemError(EISDIR);
+    QTest::newRow("read-only file") << Unwritable::ReadOnlyFile << systemError(EACCES);
+    // Devices are never logged to: some block or do something when opened.
+    QTest::newRow("a device (/dev/full)")
+        << Unwritable::FullDisk << safefile::notRegularText(safefile::Kind::CharDevice);
+    QTest::newRow("regression: a FIFO hung the program in open()")
+        << Unwritable::Fifo << safefile::notRegularText(safefile::Kind::Fifo);
 }
 
 // Records that cannot be written are kept, in order, and go first into the
@@ -207,7 +225,7 @@ void tst_LogFile::unwritable_data()
 void tst_LogFile::unwritable()
 {
     QFETCH(Unwritable, kind);
-    QFETCH(int, error);
+    QFETCH(QString, error);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -222,7 +240,7 @@ void tst_LogFile::unwritable()
     for (int i = 1; i <= 3; ++i) {
         const LogFile::Result result = keepAndWrite(log, bad, record(i));
         QVERIFY(!result.ok);
-        QCOMPARE(result.error, systemError(error));
+        QCOMPARE(result.error, error);
         QCOMPARE(log.keptCount(), i);
     }
     QVERIFY(!log.writeKept(bad).ok);
@@ -245,6 +263,7 @@ void tst_LogFile::unwritableThenMended_data()
     QTest::newRow("file in the way replaced by a folder") << Unwritable::ParentIsFile;
     QTest::newRow("folder in the way removed") << Unwritable::PathIsFolder;
     QTest::newRow("read-only file made writable") << Unwritable::ReadOnlyFile;
+    QTest::newRow("FIFO removed") << Unwritable::Fifo;
 }
 
 // The same path becomes writable again: nothing lost, in order, exactly once.

@@ -6,6 +6,7 @@
 
 #include "core/module1.h"
 #include "core/portsetting.h"
+#include "core/safefile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <algorithm>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -357,6 +359,55 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), content);
         QVERIFY(QFile::setPermissions(
             folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    }
+
+    void plantedInPlaceOfTheFile_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("regression: a FIFO hung the start") << u"fifo"_s;
+        QTest::newRow("regression: a link to /dev/zero spun the CPU") << u"zero"_s;
+        QTest::newRow("regression: another operator's link to a .bashrc") << u"foreign link"_s;
+    }
+
+    // Another operator put something in place of Settings.ini. A FIFO or a
+    // device reads as an unreadable file (default 1, nothing written); a link
+    // of his is not followed, and the operator is told why at start-up.
+    void plantedInPlaceOfTheFile()
+    {
+        QFETCH(QString, what);
+        constexpr uid_t OtherOperator = 54321;
+        if (what == u"foreign link" && geteuid() != 0)
+            QSKIP("needs root to make a link owned by another user");
+        const QString folder = newFolder();
+        const QString path = folder + u"/Settings.ini"_s;
+        const QByteArray name = QFile::encodeName(path);
+        const QString bashrc = folder + u"/bashrc"_s;
+        QVERIFY(writeAll(bashrc, "alias ls='ls -F'\n"));
+        if (what == u"fifo") {
+            QVERIFY(::mkfifo(name.constData(), 0666) == 0);
+        } else if (what == u"zero") {
+            QVERIFY(::symlink("/dev/zero", name.constData()) == 0);
+        } else {
+            QVERIFY(::symlink(QFile::encodeName(bashrc).constData(), name.constData()) == 0);
+            QVERIFY(::lchown(name.constData(), OtherOperator, gid_t(-1)) == 0);
+        }
+        struct stat before;
+        QVERIFY(::lstat(name.constData(), &before) == 0);
+
+        Module1 module(folder);
+        module.LoadComPortSetting();
+
+        if (what == u"foreign link") {
+            QCOMPARE(module.SettingsFileRefused,
+                safefile::refusedLinkText(safefile::userName(OtherOperator)));
+        } else {
+            QVERIFY(module.SettingsFileRefused.isEmpty());
+            QCOMPARE(module.ComPortSetting, u"1"_s);
+        }
+        struct stat after;
+        QVERIFY(::lstat(name.constData(), &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(readAll(bashrc), QByteArray("alias ls='ls -F'\n"));
     }
 };
 

@@ -117,7 +117,7 @@ struct Declared
     QCommandLineOption link { u"link"_s,
         u"Open a pseudo-terminal and make PATH a symbolic link to it (an existing link "
         "there is replaced, missing folders are created). For ComPort=N the logger looks "
-        "for comN in its own folder, so use e.g. --link <logger's folder>/com1. The link "
+        "for comN in its data folder, so use e.g. --link " TARVIK_DATA_HINT "/com1. The link "
         "is removed when the board ends."_s,
         u"PATH"_s };
     QCommandLineOption device { u"device"_s,

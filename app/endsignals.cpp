@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/endsignals.h"
 
 #include <QtGlobal>

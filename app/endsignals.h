@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Ends the run cleanly when the system asks (SIGTERM at shutdown, SIGHUP at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the real program: a copy of `tarvik` is started offscreen in a
 // private folder with its com1 link on a pseudo-terminal that this process
 // plays as the board, and Default.csv is followed record by record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the benchmarks share: a pseudo-terminal played as the board, a private

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Does a reading cost more after hours of logging? The main window and the
 // run's state are built here as the program builds them, the board is a
 // pseudo-terminal played by this process, and each reading is timed from its

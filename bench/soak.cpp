@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The long run: 1,000,000 readings (BENCH_QUICK=1: 100,000) sent unpaced
 // through a pseudo-terminal to the real program. Every record in Default.csv
 // must carry the next value in order, and there must be exactly as many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/inifile.h"
 
 #include "core/safefile.h"

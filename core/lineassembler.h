@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Turns the board's byte stream into reply lines: CR ends a line, LF is dropped

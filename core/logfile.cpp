@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "logfile.h"
 
 #include "core/safefile.h"

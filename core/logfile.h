@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Appends records to the CSV log so that none is lost or doubled when the

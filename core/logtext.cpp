@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "logtext.h"
 
 #include <QChar>

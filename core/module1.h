@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The run's shared state. One Module1 is created by main() and handed to both

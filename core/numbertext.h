@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Number texts shown to the operator, logged, or read from the board and from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/portsetting.h"
 
 #include "core/numbertext.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs at install time, once the install prefix is final (`cmake --install
 # --prefix`, CPack's staging), so that the launcher and the desktop entry name
 # the paths the program really lands at.

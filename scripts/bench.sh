@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds in release mode and runs every benchmark and the soak run. Each figure
 # is printed as "name value unit" with its goal beside it; notes on the runs
 # go to standard error, prefixed with "#".

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages a build needs, only those missing.
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package in a build folder of its own (the program built
 # with its data folder, /var/opt/tarvik) and checks it with lintian; installs
 # a stand-in of the 1.0.0 package, whose operators kept their files in the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and starts the program against the
 # simulated encoder board. Ctrl-C ends both.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # CI's second pass: every unit and integration test again, built with clang
 # under AddressSanitizer and UndefinedBehaviorSanitizer (leaks reported), then
 # the fuzz targets for a bounded time over their saved corpus.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes the user guide's pictures (docs/images/*.png): the real program on a
 # virtual screen (Xvfb), attached to the simulated board, driven with xdotool
 # as an operator would drive it. Run it again after changing a window.

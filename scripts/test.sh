@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and runs every test: the package smoke
 # test first (it installs the built .deb and removes it again), then CTest,
 # whose summary ends the output.

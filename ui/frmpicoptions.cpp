@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/frmpicoptions.h"
 
 #include "core/boardsession.h"

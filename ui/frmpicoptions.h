@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The setup and diagnostics window. It owns the serial link from its load to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setup window's controls: where each stands, its caption, font and
 // first state, and the keyboard order.
 

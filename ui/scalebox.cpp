@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/scalebox.h"
 
 #include <QFocusEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A "Change to:" box. A line edit drops its selection when it loses the focus

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A filled indicator: a small round lamp whose fill colour tells whether one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The setup window's tab control: a fixed number of equally wide tabs in one

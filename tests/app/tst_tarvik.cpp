@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installed shape of the program: the executable alone in a folder with
 // a com1 link, started as an operator would, with no arguments.
 

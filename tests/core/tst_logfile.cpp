@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/logfile.h"
 #include "core/safefile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/logtext.h"
 
 #include <QTest>

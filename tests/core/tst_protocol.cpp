@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/numbertext.h"
 #include "core/protocol.h"
 

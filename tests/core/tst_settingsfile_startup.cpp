@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up against settings files nobody meant to write: binary garbage, a
 // file grown to tens of megabytes, one the program cannot read, a value far
 // longer than the reader's buffer. Whatever the file holds, loading the port

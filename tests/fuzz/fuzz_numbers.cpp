@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number texts that reach the program from people rather than the board: the
 // scale entry boxes and the ComPort setting. The input is the text, read both
 // as Latin-1 and as UTF-8 (so that signs such as U+2212 turn up), under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whatever a board (or a line full of noise) sends must never crash the
 // receive path, and whatever gets through it must still look like what the
 // operator and the log file expect. The input is the raw byte stream; it goes

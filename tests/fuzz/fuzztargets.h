@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The fuzz targets as plain functions, so that the saved corpus and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays the fuzzers' saved corpus and every input that once broke the code,
 // in the ordinary build, so a fault the fuzzer found cannot come back
 // unnoticed. A broken rule aborts; Qt Test then names the file.

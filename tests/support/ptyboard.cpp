@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ptyboard.h"
 
 #include <QDeadlineTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the kestrin-board-sim binary and talks to it through its link, the way
 // the logger would: a raw tty opened by path.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A whole program under test: a program folder with Settings.ini and a com1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Apply": what reaches the board, byte for byte, for the entries in the two
 // "Change to:" boxes, which entries are skipped or refused, and the state the
 // window is left in.

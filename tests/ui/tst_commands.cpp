@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Zeroing, the part verdicts, "OK" and "Cancel", and commands while the
 // board's port is closed.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/frmmain.h"
 #include "core/module1.h"
 #include "port/boardport.h"

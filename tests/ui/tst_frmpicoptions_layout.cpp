@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setup window as the operator first sees it: where every control
 // stands, what it says, its font, its first state and the keyboard order.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The on-screen keypad typing into the "Change to:" box of the showing tab,
 // clicked with the mouse as the operator does, and the pending flag.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Polling follows activation among the program's own two windows, asks for
 // what the showing tab displays, and the load and unload of the setup window
 // open and close the board's port.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's lines through the real port: framing, the labels and
 // indicators they set, the raw view, and readings into the log view and the
 // CSV file.

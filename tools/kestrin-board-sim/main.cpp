@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrin-board-sim: plays the encoder board on a pseudo-terminal or a serial
 // device. The parts live in units of their own: the board's answers in
 // boardmodel, the command line in simoptions, the line in boardline, who has

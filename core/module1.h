@@ -7,9 +7,11 @@
 //   board --bytes--> BoardPort (PicComm) --> RxBuffer (LineAssembler)
 //         --lines--> frmPicOptions::dispatchLine --> labels / indicators
 //                                              \--> Module1::LogReading
-//         --> ReadingLog (frmMain): log view line + WriteLogRecord, which keeps
-//             the record; once the receive pass is over, every kept record
-//             goes to the file in one write and one sync (LogFile)
+//         --> ReadingLog (frmMain): appendLogLine and WriteLogRecord keep the
+//             view's line and the record; once the receive pass is over,
+//             every kept record goes to the file in one write and one sync
+//             (LogFile), then the pass's lines go to the view in one step
+//             (LogView over a LogRing)
 
 #include "core/lineassembler.h"
 #include "core/logfile.h"

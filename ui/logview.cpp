@@ -13,6 +13,7 @@
 #include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 
 using namespace Qt::StringLiterals;
 
@@ -34,6 +35,7 @@ void LogView::appendLines(const QStringList& lines)
 {
     if (lines.isEmpty())
         return;
+    const qsizetype oldSize = m_lines.size();
     const qsizetype dropped = m_lines.append(lines);
     if (dropped > 0 && hasSelection()) {
         // The selection follows its lines; what went with the oldest is gone.
@@ -47,8 +49,17 @@ void LogView::appendLines(const QStringList& lines)
         }
     }
     updateScrollBars();
+    // Scrolling moves what is drawn already (scrollContentsBy); what is left
+    // to draw is the new rows, or everything once rows have gone.
     scrollToNewest();
-    viewport()->update();
+    if (dropped > 0) {
+        viewport()->update();
+    } else {
+        const int height = lineHeight();
+        const int top = Margin + int(oldSize - verticalScrollBar()->value()) * height;
+        viewport()->update(0, std::max(top, 0), viewport()->width(),
+            int(m_lines.size() - oldSize) * height + height);
+    }
 }
 
 void LogView::clear()
@@ -244,6 +255,16 @@ void LogView::paintEvent(QPaintEvent* event)
         m_widest = widest;
         QMetaObject::invokeMethod(this, &LogView::updateScrollBars, Qt::QueuedConnection);
     }
+}
+
+void LogView::scrollContentsBy(int dx, int dy)
+{
+    // dy counts rows. A short scroll moves the pixels already drawn and
+    // repaints the rows that come into sight; that is what a reading costs.
+    if (std::abs(dy) < fullRows())
+        viewport()->scroll(dx, dy * lineHeight());
+    else
+        viewport()->update();
 }
 
 void LogView::resizeEvent(QResizeEvent* event)

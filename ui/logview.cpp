@@ -261,10 +261,14 @@ void LogView::scrollContentsBy(int dx, int dy)
 {
     // dy counts rows. A short scroll moves the pixels already drawn and
     // repaints the rows that come into sight; that is what a reading costs.
-    if (std::abs(dy) < fullRows())
-        viewport()->scroll(dx, dy * lineHeight());
-    else
+    if (std::abs(dy) >= fullRows()) {
         viewport()->update();
+        return;
+    }
+    viewport()->scroll(dx, dy * lineHeight());
+    // The margin above the first row is blank, not part of the row moved in.
+    if (dy != 0)
+        viewport()->update(0, 0, viewport()->width(), Margin);
 }
 
 void LogView::resizeEvent(QResizeEvent* event)

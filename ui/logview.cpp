@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
@@ -37,6 +38,7 @@ void LogView::appendLines(const QStringList& lines)
         return;
     const qsizetype oldSize = m_lines.size();
     const qsizetype dropped = m_lines.append(lines);
+    m_firstNumber += dropped;
     if (dropped > 0 && hasSelection()) {
         // The selection follows its lines; what went with the oldest is gone.
         m_anchor -= dropped;
@@ -64,7 +66,10 @@ void LogView::appendLines(const QStringList& lines)
 
 void LogView::clear()
 {
+    // Rows are numbered on; a shaped row never stands for another line.
+    m_firstNumber += m_lines.size();
     m_lines.clear();
+    m_rowTexts.clear();
     m_anchor = m_current = -1;
     m_widest = 0;
     m_selecting = false;
@@ -204,7 +209,6 @@ void LogView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     painter.setFont(font());
-    const QFontMetrics metrics = fontMetrics();
     const int height = lineHeight();
     const int left = Margin - horizontalScrollBar()->value();
     const qsizetype top = verticalScrollBar()->value();
@@ -224,22 +228,10 @@ void LogView::paintEvent(QPaintEvent* event)
             painter.fillRect(QRect(0, y, viewport()->width(), height), colours.highlight());
         painter.setPen(colours.color(selected ? QPalette::HighlightedText : QPalette::Text));
 
-        const QString text = m_lines.line(row);
-        int x = 0;
-        qsizetype start = 0;
-        for (;;) {
-            const qsizetype tab = text.indexOf(u'\t', start);
-            const QString field = text.mid(start, tab < 0 ? -1 : tab - start);
-            if (!field.isEmpty()) {
-                painter.drawText(left + x, y + metrics.ascent(), field);
-                x += metrics.horizontalAdvance(field);
-            }
-            if (tab < 0)
-                break;
-            x = (x / TabStop + 1) * TabStop;
-            start = tab + 1;
-        }
-        widest = std::max(widest, x);
+        const RowText& text = rowText(row);
+        for (const RowText::Field& field : text.fields)
+            painter.drawStaticText(left + field.x, y, field.text);
+        widest = std::max(widest, text.width);
 
         if (row == m_current && hasFocus()) {
             QStyleOptionFocusRect focus;
@@ -249,12 +241,48 @@ void LogView::paintEvent(QPaintEvent* event)
             style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
         }
     }
+    // Keep the shaped rows of about three screens; the rows in sight are
+    // shaped again at the next paint.
+    if (m_rowTexts.size() > 3 * fullRows() + 64)
+        m_rowTexts.clear();
     if (widest > m_widest) {
         // Not from inside the paint: a scroll bar appearing resizes the
         // viewport.
         m_widest = widest;
         QMetaObject::invokeMethod(this, &LogView::updateScrollBars, Qt::QueuedConnection);
     }
+}
+
+const LogView::RowText& LogView::rowText(qsizetype row)
+{
+    const qint64 number = m_firstNumber + row;
+    auto found = m_rowTexts.find(number);
+    if (found != m_rowTexts.end())
+        return *found;
+    // Shaping a line costs more than the rest of a reading; a row is shaped
+    // once, when it first comes into sight.
+    RowText text;
+    const QFontMetrics metrics = fontMetrics();
+    const QString line = m_lines.line(row);
+    int x = 0;
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype tab = line.indexOf(u'\t', start);
+        const QString field = line.mid(start, tab < 0 ? -1 : tab - start);
+        if (!field.isEmpty()) {
+            QStaticText shaped(field);
+            shaped.setTextFormat(Qt::PlainText);
+            shaped.prepare(QTransform(), font());
+            text.fields.push_back({ x, shaped });
+            x += metrics.horizontalAdvance(field);
+        }
+        if (tab < 0)
+            break;
+        x = (x / TabStop + 1) * TabStop;
+        start = tab + 1;
+    }
+    text.width = x;
+    return *m_rowTexts.insert(number, std::move(text));
 }
 
 void LogView::scrollContentsBy(int dx, int dy)
@@ -284,6 +312,7 @@ void LogView::resizeEvent(QResizeEvent* event)
 void LogView::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange) {
+        m_rowTexts.clear();
         m_widest = 0;
         updateScrollBars();
         viewport()->update();

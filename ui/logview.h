@@ -13,7 +13,10 @@
 #include "core/logring.h"
 
 #include <QAbstractScrollArea>
+#include <QHash>
+#include <QStaticText>
 #include <QStringList>
+#include <vector>
 
 class QTimer;
 
@@ -77,7 +80,23 @@ private:
     void autoScroll();
     void offerSelection() const;
 
+    struct RowText
+    {
+        struct Field
+        {
+            int x = 0; // from the text's left edge
+            QStaticText text;
+        };
+        std::vector<Field> fields;
+        int width = 0;
+    };
+    const RowText& rowText(qsizetype row);
+
     LogRing m_lines;
+    // Rows shaped for drawing, by their number since the view was made (row
+    // 0 is m_firstNumber), so that they stay valid as the oldest lines go.
+    QHash<qint64, RowText> m_rowTexts;
+    qint64 m_firstNumber = 0;
     qsizetype m_anchor = -1;
     qsizetype m_current = -1;
     // The widest line drawn since the view was last emptied; lines never

@@ -293,10 +293,10 @@ void LogView::scrollContentsBy(int dx, int dy)
         viewport()->update();
         return;
     }
-    viewport()->scroll(dx, dy * lineHeight());
-    // The margin above the first row is blank, not part of the row moved in.
-    if (dy != 0)
-        viewport()->update(0, 0, viewport()->width(), Margin);
+    // The margin above the first row stays blank: only the rows move. (A
+    // repaint of the margin as well would make the whole move a repaint.)
+    viewport()->scroll(dx, dy * lineHeight(),
+        QRect(0, Margin, viewport()->width(), viewport()->height() - Margin));
 }
 
 void LogView::resizeEvent(QResizeEvent* event)

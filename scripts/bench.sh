@@ -3,7 +3,7 @@
 # is printed as "name value unit" with its goal beside it; notes on the runs
 # go to standard error, prefixed with "#".
 #
-#   scripts/bench.sh                 everything (about 25 minutes, more on a slow disk)
+#   scripts/bench.sh                 everything (about 7 minutes, more on a slow disk)
 #   scripts/bench.sh startup latency  only these: startup throughput latency
 #                                     idle growth callgrind soak
 #   BENCH_QUICK=1 scripts/bench.sh   short runs, to try the benchmarks out

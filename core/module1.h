@@ -14,12 +14,14 @@
 //                                            position and scale texts, inputs,
 //                                            CurrentScale3/4; a reading goes to
 //     Module1::LogReading                    its three texts, then
-//     ReadingLog::appendLogLine (frmMain)    the log view line, and
+//     ReadingLog::appendLogLine (frmMain)    the log view line, kept, and
 //     ReadingLog::WriteLogRecord (frmMain)   LogFile::keep, the CSV record
 //   frmPicOptions::showLine                  raw view, labels, indicators
 //   frmMain::flushLog                        queued: runs after the receive pass
 //     LogFile::writeKept                     every kept record in one write
-//                                            and one sync
+//                                            and one sync, then
+//     LogView::appendLines (Text1)           the pass's lines into the LogRing
+//                                            in one step
 
 #include "core/lineassembler.h"
 #include "core/logfile.h"

@@ -10,11 +10,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 
@@ -25,9 +21,7 @@ const QString CaptionNotConnected = u"Tarvik Data Logger - encoder board not con
 
 // The log view keeps the newest lines only; the file keeps everything.
 constexpr int LogViewMaxLines = 100000;
-// Once the view is full the oldest lines go this many at a time: the view's
-// own limit pushes out one line per new one, and laying out and removing that
-// line costs as much again as the rest of the reading.
+// Once the view is full the oldest lines go this many at a time.
 constexpr int LogViewTrimLines = 1000;
 
 } // namespace
@@ -35,7 +29,7 @@ constexpr int LogViewTrimLines = 1000;
 frmMain::frmMain(Module1& module, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
     , m_module(module)
-    , Text1(new QPlainTextEdit(this))
+    , Text1(new LogView(LogViewMaxLines, LogViewTrimLines, this))
     , cmdSave(new QPushButton(u"Create New Log File"_s, this))
     , Command1(new QPushButton(u"Setup"_s, this))
     , lblFile(new QLabel(this))
@@ -48,11 +42,7 @@ frmMain::frmMain(Module1& module, QWidget* parent)
     Text1->setObjectName(u"Text1"_s);
     Text1->setGeometry(px(240), px(540), px(6675), px(5295));
     Text1->setFont(sansSerif(13.5));
-    Text1->setReadOnly(true);
-    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setMaximumBlockCount(LogViewMaxLines);
-    Text1->setUndoRedoEnabled(false);
 
     cmdSave->setObjectName(u"cmdSave"_s);
     cmdSave->setGeometry(px(7020), px(600), px(2235), px(675));
@@ -118,18 +108,12 @@ void frmMain::setBoardConnected(bool connected)
 
 void frmMain::appendLogLine(const QString& line)
 {
-    // The view shows one paragraph per line; its CR LF is the paragraph end.
+    // The view shows one row per line; its CR LF is the row's end.
     QStringView text(line);
     if (text.endsWith(u"\r\n"))
         text.chop(2);
-    QTextDocument* document = Text1->document();
-    if (document->blockCount() >= LogViewMaxLines) {
-        QTextCursor oldest(document);
-        oldest.setPosition(document->findBlockByNumber(LogViewTrimLines).position(),
-                           QTextCursor::KeepAnchor);
-        oldest.removeSelectedText();
-    }
-    Text1->appendPlainText(text.toString());
+    m_pendingLines.append(text.toString());
+    queueFlush();
 }
 
 void frmMain::WriteLogRecord()
@@ -140,6 +124,11 @@ void frmMain::WriteLogRecord()
     // instead of one each, and no reading waits behind the others' syncs.
     m_module.logFile.keep(
         csvRecord({ m_module.ReadingText, m_module.ReadingDate, m_module.ReadingTime }));
+    queueFlush();
+}
+
+void frmMain::queueFlush()
+{
     if (m_flushQueued)
         return;
     m_flushQueued = true;
@@ -152,6 +141,12 @@ void frmMain::flushLog()
     setCursor(Qt::WaitCursor);
     const LogFile::Result result = m_module.logFile.writeKept(m_cdb.FileName);
     unsetCursor();
+    // The view after the file: the record is what must not wait. The pass's
+    // lines go in as one step, and the newest is brought into view once.
+    if (!m_pendingLines.isEmpty()) {
+        Text1->appendLines(m_pendingLines);
+        m_pendingLines.clear();
+    }
     if (!result.ok)
         reportLogFailure(result.error);
 }
@@ -193,6 +188,7 @@ void frmMain::cmdSave_Click()
 {
     m_cdb.ShowSave(this);
     lblFile->setText(u"Log Name: "_s + m_cdb.FileName);
+    m_pendingLines.clear();
     Text1->clear();
 }
 

@@ -7,12 +7,12 @@
 #include "ui/cdb.h"
 #include "core/module1.h"
 #include "ui/frmpicoptions.h"
+#include "ui/logview.h"
 
 #include <QPointer>
 #include <QWidget>
 
 class QLabel;
-class QPlainTextEdit;
 class QPushButton;
 
 class frmMain : public QWidget, public ReadingLog
@@ -41,7 +41,7 @@ public:
     void endProgram(int status);
 
     frmPicOptions* setupWindow() const { return m_setup; }
-    QPlainTextEdit* logView() const { return Text1; }
+    LogView* logView() const { return Text1; }
     QLabel* logNameLabel() const { return lblFile; }
     CDB& fileDialog() { return m_cdb; }
 
@@ -51,6 +51,7 @@ protected:
 private:
     bool loadSetupWindow();
     void setBoardConnected(bool connected);
+    void queueFlush();
     void flushLog();
     void reportLogFailure(const QString& reason);
     void showLogFailure();
@@ -59,12 +60,15 @@ private:
     CDB m_cdb;
     QPointer<frmPicOptions> m_setup;
 
-    QPlainTextEdit* Text1;
+    LogView* Text1;
     QPushButton* cmdSave;
     QPushButton* Command1;
     QLabel* lblFile;
     QPushButton* Command2;
 
+    // The view's lines of the receive pass under way; they go to the view
+    // in one step after the pass, with its records.
+    QStringList m_pendingLines;
     bool m_flushQueued = false;
     bool m_logFailurePending = false;
     QString m_logFailureReason;

@@ -13,14 +13,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTest>
+#include <QWheelEvent>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -249,17 +248,72 @@ private Q_SLOTS:
         QCOMPARE(lines[0].count(u'\t'), 2);
     }
 
+    // At the limit the oldest 1,000 lines go in one step, so the view holds
+    // 99,001 to 100,000 lines, however the lines came in.
+    void logViewKeepsTheNewestLinesOnly_data()
+    {
+        QTest::addColumn<int>("linesPerPass");
+        QTest::newRow("one pass") << 0;
+        QTest::newRow("passes of 64 lines") << 64;
+    }
+
     void logViewKeepsTheNewestLinesOnly()
     {
+        QFETCH(int, linesPerPass);
         m_main = std::make_unique<frmMain>(*m_module);
-        for (int i = 1; i <= 100500; ++i)
+        for (int i = 1; i <= 100500; ++i) {
             m_main->appendLogLine(QString::number(i) + u"\t7.12.2026\t04:19:14\r\n"_s);
-        const QTextDocument* view = m_main->logView()->document();
-        QVERIFY(view->blockCount() <= 100000);
-        QVERIFY(view->blockCount() >= 99000);
-        QCOMPARE(view->lastBlock().text(), u"100500\t7.12.2026\t04:19:14"_s);
-        QCOMPARE(view->firstBlock().text().section(u'\t', 0, 0).toInt(),
-                 100500 - view->blockCount() + 1);
+            if (linesPerPass > 0 && i % linesPerPass == 0)
+                QCoreApplication::processEvents();
+        }
+        const LogView* view = m_main->logView();
+        QTRY_COMPARE(view->lineCount(), qsizetype(99500));
+        QCOMPARE(view->line(view->lineCount() - 1), u"100500\t7.12.2026\t04:19:14"_s);
+        QCOMPARE(view->line(0), u"1001\t7.12.2026\t04:19:14"_s);
+    }
+
+    // Each reading brings the newest line into view, also after the operator
+    // has scrolled back through the kept lines.
+    void newestReadingIsBroughtIntoView_data()
+    {
+        QTest::addColumn<int>("linesBefore");
+        QTest::addColumn<bool>("wheel"); // else the scroll bar is dragged to the top
+
+        QTest::newRow("scroll bar dragged to the top") << 2000 << false;
+        QTest::newRow("wheel turned up") << 2000 << true;
+        QTest::newRow("view full, scroll bar at the top") << 100000 << false;
+    }
+
+    void newestReadingIsBroughtIntoView()
+    {
+        QFETCH(int, linesBefore);
+        QFETCH(bool, wheel);
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        for (int i = 1; i <= linesBefore; ++i)
+            m_main->appendLogLine(QString::number(i) + u"\t12/7/2026\t4:19:14 AM\r\n"_s);
+        QScrollBar* bar = m_main->logView()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+
+        if (wheel) {
+            QWidget* viewport = m_main->logView()->viewport();
+            const QPointF at(viewport->width() / 2, viewport->height() / 2);
+            QWheelEvent up(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, 120 * 5),
+                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &up);
+        } else {
+            bar->setValue(0);
+        }
+        QVERIFY(bar->value() < bar->maximum());
+
+        QVERIFY(m_board->send("<KS12.5*\r\n"));
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        const LogView* view = m_main->logView();
+        QCOMPARE(view->lastVisibleLine(), view->lineCount() - 1);
+        QVERIFY(view->line(view->lastVisibleLine()).startsWith(u"12.5\t"_s));
     }
 
     void unwritableLogKeepsReadingsUntilAWritableFile()

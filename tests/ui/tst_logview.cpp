@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: MIT
+#include "ui/logview.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString reading(int n)
+{
+    return QString::number(n) + u"\t12/7/2026\t4:19:14 AM"_s;
+}
+
+QStringList readings(int first, int count)
+{
+    QStringList lines;
+    for (int n = first; n < first + count; ++n)
+        lines.append(reading(n));
+    return lines;
+}
+
+using Range = std::pair<qsizetype, qsizetype>;
+
+} // namespace
+
+class tst_LogView : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A shown view of 445 x 353 pixels, the main window's, holding lines
+    // 1..`lines` in one pass.
+    void makeView(int lines, qsizetype maxLines = 100000, qsizetype trimLines = 1000)
+    {
+        m_window = std::make_unique<QWidget>();
+        m_view = new LogView(maxLines, trimLines, m_window.get());
+        m_view->setGeometry(16, 36, 445, 353);
+        m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        m_window->resize(627, 427);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_view->appendLines(readings(1, lines));
+        m_view->setFocus();
+    }
+
+    QPoint pointOf(qsizetype row) const
+    {
+        const int height = m_view->fontMetrics().height();
+        return { 30,
+            LogView::Margin + int(row - m_view->firstVisibleLine()) * height + height / 2 };
+    }
+
+    void mouse(QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers = {})
+    {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        const Qt::MouseButtons held
+            = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QWidget* viewport = m_view->viewport();
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, modifiers);
+        QApplication::sendEvent(viewport, &event);
+    }
+
+    Range selection() const { return { m_view->selectionFirst(), m_view->selectionLast() }; }
+
+    std::unique_ptr<QWidget> m_window;
+    LogView* m_view = nullptr;
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_view = nullptr;
+    }
+
+    void mouseSelectsLines_data()
+    {
+        QTest::addColumn<int>("pressAt"); // rows from the last line shown
+        QTest::addColumn<int>("releaseAt"); // ditto, after a drag
+        QTest::addColumn<int>("shiftClickAt"); // ditto, 0: none
+        QTest::addColumn<Range>("expected"); // rows from the last line shown
+
+        QTest::newRow("click selects its line") << -3 << -3 << 0 << Range(-3, -3);
+        QTest::newRow("drag down selects the lines between") << -6 << -2 << 0 << Range(-6, -2);
+        QTest::newRow("drag up too") << -1 << -5 << 0 << Range(-5, -1);
+        QTest::newRow("shift+click extends from the first line") << -8 << -8 << -2 << Range(-8, -2);
+    }
+
+    void mouseSelectsLines()
+    {
+        QFETCH(int, pressAt);
+        QFETCH(int, releaseAt);
+        QFETCH(int, shiftClickAt);
+        QFETCH(Range, expected);
+        makeView(500);
+        const qsizetype last = m_view->lastVisibleLine();
+        QCOMPARE(last, qsizetype(499));
+
+        mouse(QEvent::MouseButtonPress, pointOf(last + pressAt));
+        mouse(QEvent::MouseMove, pointOf(last + releaseAt));
+        mouse(QEvent::MouseButtonRelease, pointOf(last + releaseAt));
+        if (shiftClickAt) {
+            mouse(QEvent::MouseButtonPress, pointOf(last + shiftClickAt), Qt::ShiftModifier);
+            mouse(QEvent::MouseButtonRelease, pointOf(last + shiftClickAt), Qt::ShiftModifier);
+        }
+        QCOMPARE(selection(), Range(last + expected.first, last + expected.second));
+    }
+
+    void dragPastTheEdgeScrollsOn()
+    {
+        makeView(500);
+        m_view->verticalScrollBar()->setValue(100);
+        mouse(QEvent::MouseButtonPress, pointOf(105));
+        mouse(QEvent::MouseMove, QPoint(30, -20));
+        QTRY_VERIFY(m_view->firstVisibleLine() < 95);
+        QCOMPARE(m_view->selectionLast(), qsizetype(105));
+        QCOMPARE(m_view->selectionFirst(), m_view->firstVisibleLine());
+        mouse(QEvent::MouseButtonRelease, QPoint(30, -20));
+        const qsizetype stoppedAt = m_view->firstVisibleLine();
+        QTest::qWait(150);
+        QCOMPARE(m_view->firstVisibleLine(), stoppedAt);
+    }
+
+    void keyboardSelectsLines_data()
+    {
+        QTest::addColumn<QList<QKeyCombination>>("keys");
+        QTest::addColumn<Range>("expected");
+
+        const auto shift = [](Qt::Key key) { return QKeyCombination(Qt::ShiftModifier, key); };
+        const auto plain = [](Qt::Key key) { return QKeyCombination(key); };
+        // 500 lines, rows 0..499, the last in sight.
+        QTest::newRow("Up first takes the last line in sight")
+            << QList { plain(Qt::Key_Up) } << Range(499, 499);
+        QTest::newRow("then Up moves")
+            << QList { plain(Qt::Key_Up), plain(Qt::Key_Up) } << Range(498, 498);
+        QTest::newRow("Shift+Up extends")
+            << QList { plain(Qt::Key_Up), shift(Qt::Key_Up), shift(Qt::Key_Up) } << Range(497, 499);
+        QTest::newRow("Shift+Down back shrinks") << QList { plain(Qt::Key_Up), plain(Qt::Key_Up),
+            shift(Qt::Key_Up), shift(Qt::Key_Down), shift(Qt::Key_Down) }
+                                                 << Range(498, 499);
+        QTest::newRow("Home, then Shift+Down")
+            << QList { plain(Qt::Key_Home), shift(Qt::Key_Down) } << Range(0, 1);
+        QTest::newRow("Home, then Shift+End: all")
+            << QList { plain(Qt::Key_Home), shift(Qt::Key_End) } << Range(0, 499);
+        QTest::newRow("Ctrl+A: all")
+            << QList { QKeyCombination(Qt::ControlModifier, Qt::Key_A) } << Range(0, 499);
+        QTest::newRow("Shift+PageUp extends a page")
+            << QList { plain(Qt::Key_End), shift(Qt::Key_PageUp) } << Range(-1, 499);
+        QTest::newRow("Down stops at the last line")
+            << QList { plain(Qt::Key_End), plain(Qt::Key_Down) } << Range(499, 499);
+    }
+
+    void keyboardSelectsLines()
+    {
+        QFETCH(QList<QKeyCombination>, keys);
+        QFETCH(Range, expected);
+        makeView(500);
+        for (const QKeyCombination key : keys)
+            QTest::keyClick(m_view, key.key(), key.keyboardModifiers());
+        if (expected.first < 0) // a page above the last line
+            expected.first = 499 - m_view->verticalScrollBar()->pageStep();
+        QCOMPARE(selection(), expected);
+    }
+
+    void copyGivesTabSeparatedLines_data()
+    {
+        QTest::addColumn<Range>("select"); // (-1, -1): nothing
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("one line") << Range(4, 4) << reading(5) + u'\n';
+        QTest::newRow("three lines")
+            << Range(7, 9) << reading(8) + u'\n' + reading(9) + u'\n' + reading(10) + u'\n';
+        QTest::newRow("selected upwards") << Range(1, 0) << reading(1) + u'\n' + reading(2) + u'\n';
+        QTest::newRow("nothing selected leaves the clipboard alone")
+            << Range(-1, -1) << u"untouched"_s;
+    }
+
+    void copyGivesTabSeparatedLines()
+    {
+        QFETCH(Range, select);
+        QFETCH(QString, expected);
+        makeView(10);
+        QGuiApplication::clipboard()->setText(u"untouched"_s);
+        if (select.first >= 0)
+            m_view->selectLines(select.first, select.second);
+        QTest::keyClick(m_view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    }
+
+    // The selection stays on its lines while the oldest lines go at the
+    // limit; a selection whose lines all went is gone.
+    void selectionFollowsItsLinesAtTheLimit_data()
+    {
+        QTest::addColumn<Range>("select");
+        QTest::addColumn<Range>("expected");
+
+        // 10 lines kept, 3 go at the limit: lines 1..10 -> 4..11.
+        QTest::newRow("lines kept") << Range(5, 7) << Range(2, 4);
+        QTest::newRow("lines partly gone") << Range(1, 6) << Range(0, 3);
+        QTest::newRow("lines all gone") << Range(0, 2) << Range(-1, -1);
+    }
+
+    void selectionFollowsItsLinesAtTheLimit()
+    {
+        QFETCH(Range, select);
+        QFETCH(Range, expected);
+        makeView(10, 10, 3);
+        m_view->selectLines(select.first, select.second);
+        const QString firstKept = m_view->line(std::max<qsizetype>(select.first, 3));
+        m_view->appendLines({ reading(11) });
+        QCOMPARE(m_view->lineCount(), qsizetype(8));
+        QCOMPARE(selection(), expected);
+        if (expected.first >= 0)
+            QCOMPARE(m_view->line(expected.first), firstKept);
+    }
+
+    void newestLineIsBroughtIntoViewWithASelection()
+    {
+        makeView(499);
+        // A line wider than the view, drawn once, gives the view its width.
+        m_view->appendLines({ QString(100, u'8') });
+        QScrollBar* horizontal = m_view->horizontalScrollBar();
+        QTRY_VERIFY(horizontal->maximum() > 0);
+        QTest::keyClick(m_view, Qt::Key_Home);
+        QCOMPARE(m_view->firstVisibleLine(), qsizetype(0));
+        horizontal->setValue(horizontal->maximum());
+        m_view->appendLines(readings(501, 2));
+        QCOMPARE(m_view->lastVisibleLine(), qsizetype(501));
+        QCOMPARE(m_view->line(501), reading(502));
+        QCOMPARE(horizontal->value(), 0);
+        QCOMPARE(selection(), Range(0, 0));
+    }
+
+    void clearEmptiesLinesAndSelection()
+    {
+        makeView(500);
+        m_view->selectAll();
+        m_view->clear();
+        QCOMPARE(m_view->lineCount(), qsizetype(0));
+        QVERIFY(!m_view->hasSelection());
+        QCOMPARE(m_view->toPlainText(), QString());
+        QCOMPARE(m_view->verticalScrollBar()->maximum(), 0);
+        m_view->appendLines({ reading(1) });
+        QCOMPARE(m_view->toPlainText(), reading(1));
+    }
+
+    // Columns stand on tab stops 80 pixels apart from the text's left edge,
+    // whatever the width of the field before.
+    void fieldsStartOnTabStops_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QList<int>>("fieldStarts");
+
+        QTest::newRow("short fields") << u"1\t1\t1"_s << QList { 0, 80, 160 };
+        QTest::newRow("first field past a stop")
+            << u"1234567890123.5\t1\t1"_s << QList { 0, -1, -1 };
+    }
+
+    void fieldsStartOnTabStops()
+    {
+        QFETCH(QString, line);
+        QFETCH(QList<int>, fieldStarts);
+        makeView(0);
+        m_view->appendLines({ line });
+        QFont font = m_view->font();
+        font.setPointSizeF(13.5);
+        m_view->setFont(font);
+        const QImage image = m_view->viewport()->grab().toImage();
+        const QRgb background = image.pixel(image.width() - 1, image.height() - 1);
+        const int height = m_view->fontMetrics().height();
+        QList<int> inkStarts; // text's left edge = 0
+        bool inInk = false;
+        for (int x = 0; x < image.width(); ++x) {
+            bool ink = false;
+            for (int y = LogView::Margin; y < LogView::Margin + height && !ink; ++y)
+                ink = image.pixel(x, y) != background;
+            if (ink && !inInk)
+                inkStarts.append(x - LogView::Margin);
+            inInk = ink;
+        }
+        // Where a field is wider than a stop, the next stop after it.
+        const int firstWidth = m_view->fontMetrics().horizontalAdvance(line.section(u'\t', 0, 0));
+        for (int& start : fieldStarts) {
+            if (start < 0)
+                start = (firstWidth / LogView::TabStop + 1) * LogView::TabStop
+                    + (&start - fieldStarts.data() - 1) * LogView::TabStop;
+        }
+        // Each field's ink starts within a few pixels of its stop (the
+        // glyph's own left bearing); a field may be drawn in several runs.
+        QStringList seen;
+        for (const int ink : std::as_const(inkStarts))
+            seen.append(QString::number(ink));
+        for (const int start : std::as_const(fieldStarts)) {
+            const bool found = std::any_of(inkStarts.cbegin(), inkStarts.cend(),
+                [start](int ink) { return ink >= start && ink <= start + 4; });
+            QVERIFY2(found,
+                qPrintable(u"no field at %1; ink starts at %2"_s.arg(start).arg(seen.join(u' '))));
+        }
+    }
+};
+
+QTEST_MAIN(tst_LogView)
+#include "tst_logview.moc"

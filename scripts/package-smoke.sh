@@ -241,7 +241,7 @@ done
 for page in tarvik kestrin-board-sim; do
     [ -f "/usr/share/man/man1/$page.1.gz" ] || fail "no manual page $page(1)"
 done
-/usr/bin/kestrin-board-sim --version | grep -qx "kestrin-board-sim (Tarvik) $version" \
+/usr/bin/kestrin-board-sim --version | grep -qx "kestrin-board-sim (Tarvik Data Logger) $version" \
     || fail "kestrin-board-sim --version does not say $version"
 
 desktop=/usr/share/applications/tarvik.desktop

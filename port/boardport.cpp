@@ -1,8 +1,13 @@
+// SPDX-License-Identifier: MIT
 #include "port/boardport.h"
 
 #include "core/protocol.h"
 #include "core/safefile.h"
 #include "port/openfailure.h"
+
+#ifdef Q_OS_WIN
+#include "port/winserialport.h"
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -25,6 +30,12 @@ QString refusedDevice(QSerialPort* port)
 }
 } // namespace
 
+#ifdef Q_OS_WIN
+BoardPort::BoardPort(QObject* parent)
+    : BoardPort(new WinSerialPort, parent)
+{
+}
+#else
 BoardPort::BoardPort(QObject* parent)
     : QObject(parent)
     , m_serial(new QSerialPort(this))
@@ -33,6 +44,7 @@ BoardPort::BoardPort(QObject* parent)
     m_port = m_serial;
     connectDevice();
 }
+#endif
 
 BoardPort::BoardPort(QIODevice* device, QObject* parent)
     : QObject(parent)
@@ -70,6 +82,10 @@ bool BoardPort::open(const QString& portName, QString* error)
         m_serial->setStopBits(QSerialPort::OneStop);
         m_serial->setFlowControl(QSerialPort::NoFlowControl);
     }
+#ifdef Q_OS_WIN
+    if (auto* windowsPort = qobject_cast<WinSerialPort*>(m_port))
+        windowsPort->setPortName(portName);
+#endif
     if (openDevice()) {
         const QString refused = refusedDevice(m_serial);
         if (refused.isEmpty())

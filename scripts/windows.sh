@@ -125,11 +125,114 @@ step_qt() {
     log "cross Qt installed in $qt_prefix"
 }
 
+# ---------------------------------------------------------------- build
+
+require_qt() {
+    qt_ready && return 0
+    log "no cross Qt in $qt_prefix: run 'scripts/windows.sh qt' first (an hour or more)"
+    exit 1
+}
+
+step_build() {
+    require_qt
+    install_packages "${cross_packages[@]}"
+    cmake -S "$root" -B "$build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$qt_prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
+        "${host_args[@]}" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/windows/wine-run" >/dev/null
+    cmake --build "$build" -j "$jobs"
+}
+
+# -------------------------------------------------------------- package
+
+version() { sed -nE 's/^project\(tarvik VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt"; }
+
+# The DLLs a Windows binary imports, by name.
+imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -nE 's/^\s*DLL Name: (.*)$/\1/p'; }
+
+mingw_runtime_dirs=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
+
+# Copies into the stage every DLL that the program and the plugins it loads
+# need, from the cross Qt or the MinGW runtime; system DLLs are Windows' own.
+collect_dlls() {
+    local stage=$1 queue=("$stage"/tarvik.exe "$stage"/platforms/*.dll "$stage"/styles/*.dll)
+    local seen=" " f dll src d
+    while [ ${#queue[@]} -gt 0 ]; do
+        f=${queue[0]}; queue=("${queue[@]:1}")
+        for dll in $(imports "$f"); do
+            case "$seen" in *" ${dll,,} "*) continue ;; esac
+            seen+="${dll,,} "
+            src=""
+            for d in "$qt_prefix/bin" "${mingw_runtime_dirs[@]}"; do
+                [ -f "$d/$dll" ] && { src=$d/$dll; break; }
+            done
+            [ -n "$src" ] || continue  # a system DLL
+            cp "$src" "$stage/"
+            echo "$dll" >>"$stage/.copied"
+            queue+=("$stage/$dll")
+        done
+    done
+}
+
+step_package() {
+    require_qt
+    [ -f "$build/app/tarvik.exe" ] || step_build
+    install_packages nsis zip
+    local v stage out
+    v=$(version)
+    out=$build/dist
+    stage=$out/tarvik-$v-windows-x64
+    rm -rf "$out"; mkdir -p "$stage/platforms" "$stage/styles"
+    cp "$build/app/tarvik.exe" "$stage/"
+    x86_64-w64-mingw32-strip "$stage/tarvik.exe"
+    cp "$qt_prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"
+    cp "$qt_prefix"/plugins/styles/*.dll "$stage/styles/" 2>/dev/null || true
+    collect_dlls "$stage"
+    "$root/scripts/windows/notices.sh" "$stage" "$qt_src" >"$stage/THIRD-PARTY-NOTICES.txt"
+    rm -f "$stage/.copied"
+    cp "$root/LICENSE" "$stage/LICENSE.txt" 2>/dev/null || true
+
+    (cd "$out" && rm -f "tarvik-$v-windows-x64.zip" && zip -qr "tarvik-$v-windows-x64.zip" "tarvik-$v-windows-x64")
+
+    # The installer carries the same files, with the program built to keep
+    # the operators' files in %ProgramData%\Tarvik.
+    local installed=$out/installer-stage
+    cp -r "$stage" "$installed"
+    cp "$build/app/programdata/tarvik.exe" "$installed/tarvik.exe"
+    x86_64-w64-mingw32-strip "$installed/tarvik.exe"
+
+    # The uninstaller removes exactly what was staged.
+    local list=$out/uninstall-list.nsh
+    (cd "$installed" && find . -type f | sort | sed 's#^\./##; s#/#\\#g' |
+        while read -r f; do printf 'Delete "$INSTDIR\\%s"\n' "$f"; done
+     cd "$installed" && find . -mindepth 1 -type d | sort -r | sed 's#^\./##; s#/#\\#g' |
+        while read -r d; do printf 'RMDir "$INSTDIR\\%s"\n' "$d"; done) >"$list"
+    makensis -V2 -DVERSION="$v" -DSTAGE="$installed" -DOUTFILE="$out/tarvik-$v-setup.exe" \
+        -DUNINSTALL_LIST="$list" "$root/packaging/windows/tarvik.nsi"
+    log "made $out/tarvik-$v-windows-x64.zip and $out/tarvik-$v-setup.exe"
+}
+
+# ----------------------------------------------------------------- test
+
+step_test() {
+    require_qt
+    [ -f "$build/dist/tarvik-$(version)-setup.exe" ] || step_package
+    install_packages wine wine64 xvfb xdotool python3 imagemagick
+    export TARVIK_QT_PREFIX=$qt_prefix WINEPREFIX=$build/wine-prefix WINEDEBUG=-all
+    wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true
+    [ -d "$WINEPREFIX/drive_c" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+    TARVIK_WINDOWS_DIST=$build/dist TARVIK_WINDOWS_VERSION=$(version) \
+        ctest --test-dir "$build" --output-on-failure
+}
+
 steps=("$@")
 [ ${#steps[@]} -gt 0 ] || steps=(qt build package test)
 for s in "${steps[@]}"; do
     case $s in
         qt) step_qt ;;
+        build) step_build ;;
+        package) step_package ;;
+        test) step_test ;;
         *) log "unknown step '$s' (qt, build, package, test)"; exit 2 ;;
     esac
 done

@@ -63,10 +63,16 @@ private Q_SLOTS:
         QTest::newRow("0 is no port") << 0 << false << QString();
         QTest::newRow("negative is no port") << -1 << false << QString();
         QTest::newRow("256 is no port") << 256 << false << QString();
+#ifdef Q_OS_WIN
+        QTest::newRow("port 1 is COM1") << 1 << false << u"COM1"_s;
+        QTest::newRow("two digits") << 10 << false << u"COM10"_s;
+        QTest::newRow("port 255 is COM255") << 255 << false << u"COM255"_s;
+#else
         QTest::newRow("no link: first serial device") << 1 << false << u"/dev/ttyS0"_s;
         QTest::newRow("no link: port 255") << 255 << false << u"/dev/ttyS254"_s;
         QTest::newRow("link in program folder") << 1 << true << u"<dir>/com1"_s;
         QTest::newRow("link for another port ignored") << 2 << true << u"/dev/ttyS1"_s;
+#endif
     }
 
     void name()

@@ -5,8 +5,8 @@
 //
 // QSerialPort 6.4 waits for received characters with an overlapped
 // WaitCommEvent whose completion it expects on an I/O completion port. Wine 8
-// completes that call at once, with no character and no completion packet, so
-// QSerialPort waits for ever and readyRead never comes. This port waits with
+// ends that call at once, without a character and without a completion
+// packet, so QSerialPort waits for ever and readyRead never comes. This port waits with
 // event handles instead, on a reader thread of its own: WaitCommEvent, then
 // ReadFile of what has arrived. On Windows that is the documented pattern; on
 // Wine it receives too. Writes are overlapped, so they go out at once while a

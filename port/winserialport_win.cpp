@@ -162,7 +162,10 @@ void WinSerialPort::readerLoop()
     ov.hEvent = m_h->readDone;
 
     // Waits for the pending overlapped call; false when stopping or failed.
-    auto finish = [&](BOOL started, DWORD* transferred) {
+    // An aborted WaitCommEvent is no failure: Windows aborts it when the
+    // event mask changes, and Wine 8 ends every one so at once, without a
+    // character; the ReadFile that follows then waits for the bytes itself.
+    auto finish = [&](BOOL started, DWORD* transferred, bool abortIsDone = false) {
         if (!started && GetLastError() != ERROR_IO_PENDING) {
             reportFailure(GetLastError());
             return false;
@@ -173,7 +176,10 @@ void WinSerialPort::readerLoop()
             return false;
         }
         if (!GetOverlappedResult(m_h->port, &ov, transferred, FALSE)) {
-            reportFailure(GetLastError());
+            const DWORD code = GetLastError();
+            if (abortIsDone && code == ERROR_OPERATION_ABORTED)
+                return true;
+            reportFailure(code);
             return false;
         }
         return true;
@@ -184,7 +190,7 @@ void WinSerialPort::readerLoop()
         DWORD mask = 0;
         DWORD transferred = 0;
         ResetEvent(ov.hEvent);
-        if (!finish(WaitCommEvent(m_h->port, &mask, &ov), &transferred))
+        if (!finish(WaitCommEvent(m_h->port, &mask, &ov), &transferred, true))
             return;
         // Everything that has arrived; a full chunk means there may be more.
         do {

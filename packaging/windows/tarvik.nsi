@@ -8,7 +8,9 @@
 ; which the installer makes writable for the local Users group. The
 ; uninstaller removes the program and leaves that folder as it is.
 
-Unicode true
+; A 64-bit installer for a 64-bit program: it also runs where Windows
+; programs run without 32-bit support (Wine without wine32).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 

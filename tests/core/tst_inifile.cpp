@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "core/inifile.h"
+#include "support/filebytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,21 +15,9 @@ class tst_IniFile : public QObject
 private:
     QString writeFile(const QByteArray& content)
     {
-        const QString path = m_dir.filePath(u"Settings.ini"_s);
-        QFile::remove(path);
-        if (!content.isNull()) {
-            QFile f(path);
-            if (!f.open(QIODevice::WriteOnly))
-                return {};
-            f.write(content);
-        }
-        return path;
+        return putFileBytes(m_dir.filePath(u"Settings.ini"_s), content);
     }
-    static QByteArray readAll(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    static QByteArray readAll(const QString& path) { return fileBytes(path); }
 
     QTemporaryDir m_dir;
 

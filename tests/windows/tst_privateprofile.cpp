@@ -5,6 +5,7 @@
 // difference, so a row that starts to agree is noticed too.
 
 #include "core/inifile.h"
+#include "support/filebytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,21 +24,9 @@ class tst_PrivateProfile : public QObject
 
     QString put(const QString& name, const QByteArray& content)
     {
-        const QString path = m_dir.filePath(name);
-        QFile::remove(path);
-        if (!content.isNull()) {
-            QFile f(path);
-            if (!f.open(QIODevice::WriteOnly))
-                return {};
-            f.write(content);
-        }
-        return path;
+        return putFileBytes(m_dir.filePath(name), content);
     }
-    static QByteArray bytesOf(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    static QByteArray bytesOf(const QString& path) { return fileBytes(path); }
     static QString platformRead(const QString& section, const QString& key, const QString& path)
     {
         // 255, as the settings reader was always specified: values stop at

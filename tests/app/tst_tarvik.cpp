@@ -63,8 +63,9 @@ private Q_SLOTS:
             ::kill(pid_t(tarvik.processId()), SIGTERM);
             tarvik.waitForFinished(20000);
         });
+        // The file shows before its first record is in it: wait for a whole line.
         const QString csv = dir.filePath(u"Default.csv"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && QFile::exists(csv), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && readFile(csv).contains('\n'), 20000);
         const QByteArray record = readFile(csv).split('\n').constFirst();
         QVERIFY2(QRegularExpression(uR"(^"42\.5","\d{4}-\d\d-\d\d","\d\d:\d\d:\d\d"\r$)"_s)
                      .match(QString::fromLatin1(record))
@@ -98,7 +99,7 @@ private Q_SLOTS:
         // The port may open a moment after the settings are written: send
         // until the first record shows.
         const QString csv = dir.filePath(u"Default.csv"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && QFile::exists(csv), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(board.send("<KS42.5*\r\n") && readFile(csv).contains('\n'), 20000);
         QVERIFY(readFile(csv).startsWith("\"42.5\",\""));
 
         ::kill(pid_t(tarvik.processId()), signal);

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -51,9 +52,17 @@ void LogView::appendLines(const QStringList& lines)
         }
     }
     updateScrollBars();
-    // Scrolling moves what is drawn already (scrollContentsBy); what is left
-    // to draw is the new rows, or everything once rows have gone.
-    scrollToNewest();
+    if (m_selecting) {
+        // A drag selection in progress keeps its lines under the mouse; the
+        // newest line is brought into view when the button is let go.
+        QScrollBar* vertical = verticalScrollBar();
+        vertical->setValue(int(vertical->value() - dropped));
+        m_newestPending = true;
+    } else {
+        // Scrolling moves what is drawn already (scrollContentsBy); what is
+        // left to draw is the new rows, or everything once rows have gone.
+        scrollToNewest();
+    }
     if (dropped > 0) {
         viewport()->update();
     } else {
@@ -328,6 +337,10 @@ void LogView::focusInEvent(QFocusEvent* event)
 
 void LogView::focusOutEvent(QFocusEvent* event)
 {
+    // A message box taking focus mid-drag may leave the release to another
+    // window: the view must not stay held.
+    if (m_selecting)
+        endDrag();
     viewport()->update();
     QAbstractScrollArea::focusOutEvent(event);
 }
@@ -418,12 +431,21 @@ void LogView::mouseMoveEvent(QMouseEvent* event)
 void LogView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && m_selecting) {
-        m_selecting = false;
-        m_autoScrollTimer->stop();
+        endDrag();
         offerSelection();
         return;
     }
     QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void LogView::endDrag()
+{
+    m_selecting = false;
+    m_autoScrollTimer->stop();
+    if (std::exchange(m_newestPending, false)) {
+        scrollToNewest();
+        viewport()->update();
+    }
 }
 
 void LogView::autoScroll()

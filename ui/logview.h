@@ -77,6 +77,7 @@ private:
     void ensureVisible(qsizetype row);
     void moveCurrent(qsizetype row, bool extend);
     qsizetype rowAtClamped(int y) const;
+    void endDrag();
     void autoScroll();
     void offerSelection() const;
 
@@ -103,6 +104,7 @@ private:
     // drawn are not measured, which keeps an append free of text layout.
     int m_widest = 0;
     bool m_selecting = false;
+    bool m_newestPending = false; // readings came during a drag
     int m_autoScrollStep = 0;
     QTimer* m_autoScrollTimer;
 };

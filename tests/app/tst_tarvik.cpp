@@ -94,7 +94,7 @@ private Q_SLOTS:
         tarvik.start(exe, {});
         QVERIFY(tarvik.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(readFile(dir.filePath(u"Settings.ini"_s)),
-                                  QByteArray("[System]\r\nComPort=1\r\n"), 20000);
+            QByteArray("[System]\r\nComPort=1\r\n"), 20000);
 
         // The port may open a moment after the settings are written: send
         // until the first record shows.

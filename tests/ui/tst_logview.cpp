@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QImage>
 #include <QScrollBar>
 #include <QTest>
@@ -125,6 +126,47 @@ private Q_SLOTS:
         const qsizetype stoppedAt = m_view->firstVisibleLine();
         QTest::qWait(150);
         QCOMPARE(m_view->firstVisibleLine(), stoppedAt);
+    }
+
+    // Readings arriving while the operator drags a selection: the view used
+    // to jump to the newest line under the mouse.
+    void dragHoldsTheViewUntilReleased_data()
+    {
+        QTest::addColumn<int>("maxLines");
+        QTest::addColumn<qsizetype>("topAfter"); // row of line 101 after the readings
+        QTest::addColumn<bool>("focusLeaves"); // the drag ends without a release
+
+        QTest::newRow("readings arrive") << 100000 << qsizetype(100) << false;
+        QTest::newRow("oldest lines go at the limit") << 500 << qsizetype(0) << false;
+        QTest::newRow("a message box takes focus mid-drag") << 100000 << qsizetype(100) << true;
+    }
+
+    void dragHoldsTheViewUntilReleased()
+    {
+        QFETCH(int, maxLines);
+        QFETCH(qsizetype, topAfter);
+        QFETCH(bool, focusLeaves);
+        makeView(500, maxLines, 100);
+        m_view->verticalScrollBar()->setValue(100);
+        mouse(QEvent::MouseButtonPress, pointOf(105));
+        mouse(QEvent::MouseMove, pointOf(110));
+
+        m_view->appendLines(readings(501, 3));
+        QCOMPARE(m_view->firstVisibleLine(), topAfter);
+        QCOMPARE(m_view->line(topAfter), reading(101));
+        QCOMPARE(selection(), Range(topAfter + 5, topAfter + 10));
+        mouse(QEvent::MouseMove, pointOf(topAfter + 12));
+        QCOMPARE(selection(), Range(topAfter + 5, topAfter + 12));
+
+        if (focusLeaves) {
+            QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+            QApplication::sendEvent(m_view, &focusOut);
+        } else {
+            mouse(QEvent::MouseButtonRelease, pointOf(topAfter + 12));
+        }
+        QCOMPARE(m_view->lastVisibleLine(), m_view->lineCount() - 1);
+        QCOMPARE(m_view->line(m_view->lineCount() - 1), reading(503));
+        QCOMPARE(selection(), Range(topAfter + 5, topAfter + 12));
     }
 
     void keyboardSelectsLines_data()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/logview.h"
 
+#include "ui/logviewaccessible.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -24,6 +26,10 @@ LogView::LogView(qsizetype maxLines, qsizetype trimLines, QWidget* parent)
     , m_lines(maxLines, trimLines)
     , m_autoScrollTimer(new QTimer(this))
 {
+    static const bool accessibleInstalled
+        = (QAccessible::installFactory(&LogViewAccessible::factory), true);
+    Q_UNUSED(accessibleInstalled);
+    setAccessibleName(tr("Log"));
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     m_autoScrollTimer->setInterval(50);
@@ -115,6 +121,7 @@ void LogView::selectLines(qsizetype anchor, qsizetype current)
     m_anchor = std::clamp<qsizetype>(anchor, 0, last);
     m_current = std::clamp<qsizetype>(current, 0, last);
     viewport()->update();
+    LogViewAccessible::currentLineChanged(this);
 }
 
 QString LogView::selectedText() const
@@ -195,6 +202,14 @@ qsizetype LogView::lastVisibleLine() const
     if (m_lines.isEmpty())
         return -1;
     return std::min<qsizetype>(verticalScrollBar()->value() + fullRows(), m_lines.size()) - 1;
+}
+
+QRect LogView::lineRect(qsizetype row) const
+{
+    if (row < firstVisibleLine() || row > lastVisibleLine())
+        return {};
+    const int height = lineHeight();
+    return { 0, Margin + int(row - firstVisibleLine()) * height, viewport()->width(), height };
 }
 
 qsizetype LogView::lineAt(QPoint pos) const
@@ -333,6 +348,7 @@ void LogView::focusInEvent(QFocusEvent* event)
 {
     viewport()->update();
     QAbstractScrollArea::focusInEvent(event);
+    LogViewAccessible::currentLineChanged(this);
 }
 
 void LogView::focusOutEvent(QFocusEvent* event)

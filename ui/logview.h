@@ -51,6 +51,21 @@ public:
     qsizetype lastVisibleLine() const;
     // The line drawn at `pos` in the viewport, -1 when none is.
     qsizetype lineAt(QPoint pos) const;
+    // Where `row` is drawn in the viewport, empty when it is out of sight.
+    QRect lineRect(qsizetype row) const;
+    // The line the keyboard moves from (the selection's moving end), -1 when
+    // nothing is selected.
+    qsizetype currentLine() const { return m_current; }
+
+    // Lines are numbered on from the first line the view was given, so a
+    // number keeps standing for its line as the oldest lines go.
+    qint64 lineNumber(qsizetype row) const { return m_firstNumber + row; }
+    // The row of line `number` now, -1 once it is gone.
+    qsizetype rowOfNumber(qint64 number) const
+    {
+        const qint64 row = number - m_firstNumber;
+        return row >= 0 && row < m_lines.size() ? qsizetype(row) : -1;
+    }
 
     static constexpr int Margin = 4;
     static constexpr int TabStop = 80;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/logview.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFocusEvent>
@@ -277,6 +278,45 @@ private Q_SLOTS:
         QCOMPARE(m_view->line(501), reading(502));
         QCOMPARE(horizontal->value(), 0);
         QCOMPARE(selection(), Range(0, 0));
+    }
+
+    // The old text box was read by screen readers; the lines must still be.
+    void screenReaderSeesTheLines()
+    {
+        makeView(10, 10, 3);
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view);
+        QVERIFY(list);
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->text(QAccessible::Name), u"Log"_s);
+        QCOMPARE(list->childCount(), 10);
+
+        QAccessibleInterface* tenth = list->child(9);
+        QVERIFY(tenth);
+        QCOMPARE(tenth->role(), QAccessible::ListItem);
+        QCOMPARE(tenth->text(QAccessible::Name), u"10, 12/7/2026, 4:19:14 AM"_s);
+        QCOMPARE(tenth->parent(), list);
+        QCOMPARE(list->indexOfChild(tenth), 9);
+        QCOMPARE(list->child(9), tenth);
+        QVERIFY(!tenth->state().offscreen);
+        QCOMPARE(list->childAt(tenth->rect().center().x(), tenth->rect().center().y()), tenth);
+
+        m_view->selectLines(8, 9);
+        QVERIFY(tenth->state().selected);
+        QVERIFY(!list->child(7)->state().selected);
+        QCOMPARE(list->focusChild(), tenth);
+        QVERIFY(tenth->state().focused);
+
+        // At the limit the oldest lines go: an item keeps standing for its
+        // line, and an item whose line went is no longer valid.
+        QAccessibleInterface* first = list->child(0);
+        m_view->appendLines({ reading(11) });
+        QVERIFY(!first->isValid());
+        QCOMPARE(list->indexOfChild(tenth), 6);
+        QCOMPARE(tenth->text(QAccessible::Name), u"10, 12/7/2026, 4:19:14 AM"_s);
+        QCOMPARE(list->childCount(), 8);
+        QCOMPARE(list->child(0)->text(QAccessible::Name), u"4, 12/7/2026, 4:19:14 AM"_s);
     }
 
     void clearEmptiesLinesAndSelection()

@@ -24,15 +24,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display and writes its number once it takes clients.
+# Xvfb picks a free display and writes its number once it takes clients,
+# perhaps in two writes: the line is whole once it ends in a newline.
+display_written() { [ -s "$work/display" ] && [ -z "$(tail -c 1 "$work/display")" ]; }
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for _ in $(seq 200); do
-    grep -q . "$work/display" 2>/dev/null && break
+    display_written && break
     kill -0 "${pids[0]}" 2>/dev/null || break
     sleep 0.05
 done
-if ! grep -q . "$work/display" 2>/dev/null; then
+if ! display_written; then
     echo "with-window-manager: Xvfb did not start" >&2
     cat "$work/xvfb.log" >&2
     exit 1

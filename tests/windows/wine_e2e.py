@@ -94,8 +94,18 @@ class Wine:
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                                      pass_fds=[w], stderr=subprocess.DEVNULL)
         os.close(w)
-        display = os.read(r, 16).decode().strip()
+        # Xvfb may write the number and its newline apart, and dies if the
+        # pipe is closed in between: read the whole line.
+        display = b""
+        while not display.endswith(b"\n"):
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            display += chunk
         os.close(r)
+        display = display.decode().strip()
+        if not display:
+            raise RuntimeError("Xvfb did not start")
         self.env["DISPLAY"] = ":" + display
         self.run(["wineboot", "-i"])
         self.server_wait()

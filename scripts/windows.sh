@@ -188,6 +188,8 @@ step_package() {
     cp "$qt_prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"
     cp "$qt_prefix"/plugins/styles/*.dll "$stage/styles/" 2>/dev/null || true
     collect_dlls "$stage"
+    # Symbols are of no use to an operator and were most of the zip's size.
+    find "$stage" -name '*.dll' -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
     "$root/scripts/windows/notices.sh" "$stage" "$qt_src" >"$stage/THIRD-PARTY-NOTICES.txt"
     rm -f "$stage/.copied"
     cp "$root/LICENSE" "$stage/LICENSE.txt" 2>/dev/null || true

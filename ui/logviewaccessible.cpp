@@ -99,7 +99,12 @@ LogView* LogViewAccessible::view() const
 
 void LogViewAccessible::forgetGoneLines() const
 {
+    // Only when lines went since the last look: a reader walking all the
+    // items must not pay for the whole cache at each one.
     const qint64 oldest = view()->lineNumber(0);
+    if (oldest == m_oldestSeen)
+        return;
+    m_oldestSeen = oldest;
     for (auto it = m_items.begin(); it != m_items.end();) {
         if (it.key() < oldest) {
             QAccessible::deleteAccessibleInterface(it.value());

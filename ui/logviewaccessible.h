@@ -35,4 +35,5 @@ private:
 
     // Item interfaces by line number, as QAccessible registered them.
     mutable QHash<qint64, QAccessible::Id> m_items;
+    mutable qint64 m_oldestSeen = 0;
 };

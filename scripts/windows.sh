@@ -12,7 +12,7 @@
 # TARVIK_WIN_CACHE     where the cross Qt lives (~/.cache/tarvik)
 # TARVIK_QTSERIALPORT  the qtserialport 6.4.2 source archive (../shared/vendor/...)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 
 qt_version=6.4.2
@@ -28,7 +28,9 @@ jobs=$(nproc)
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 
-log() { printf 'windows.sh: %s\n' "$*"; }
+# Progress goes to standard error: functions whose result is read with $(...)
+# print that result, and only that, on standard output.
+log() { printf 'windows.sh: %s\n' "$*" >&2; }
 
 install_packages() {
     local missing=()
@@ -38,8 +40,10 @@ install_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     log "installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    "${sudo[@]}" apt-get update -qq
-    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    {
+        "${sudo[@]}" apt-get update -qq
+        "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    } >&2
 }
 
 cross_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
@@ -48,25 +52,29 @@ cross_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
 
 qt_ready() { [ -f "$qt_prefix/.tarvik-complete" ]; }
 
+apt_etc=${TARVIK_APT_ETC:-/etc/apt}
+
 # Debian's source of qtbase 6.4.2. Adds a deb-src line for the sources this
-# machine already uses when there is none.
+# machine already uses when there is none. Prints the source folder only.
 fetch_qtbase() {
     local dir
-    dir=$(find "$qt_src" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' 2>/dev/null | head -n 1)
-    if [ -n "$dir" ]; then echo "$dir"; return; fi
     mkdir -p "$qt_src"
+    dir=$(find "$qt_src" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' | head -n 1)
+    if [ -n "$dir" ]; then echo "$dir"; return; fi
     if ! (cd "$qt_src" && apt-get source -qq qt6-base >/dev/null 2>&1); then
         log "adding deb-src entries for the configured Debian sources"
-        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-            "${sudo[@]}" sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
-        fi
-        if [ -f /etc/apt/sources.list ]; then
-            grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-                "${sudo[@]}" tee /etc/apt/sources.list.d/tarvik-deb-src.list >/dev/null
-        fi
-        "${sudo[@]}" apt-get update -qq
-        install_packages dpkg-dev
-        (cd "$qt_src" && apt-get source -qq qt6-base >/dev/null)
+        {
+            if [ -f "$apt_etc/sources.list.d/debian.sources" ]; then
+                "${sudo[@]}" sed -i 's/^Types: deb$/Types: deb deb-src/' "$apt_etc/sources.list.d/debian.sources"
+            fi
+            if [ -f "$apt_etc/sources.list" ]; then
+                grep -E '^deb ' "$apt_etc/sources.list" | sed 's/^deb /deb-src /' |
+                    "${sudo[@]}" tee "$apt_etc/sources.list.d/tarvik-deb-src.list" >/dev/null
+            fi
+            "${sudo[@]}" apt-get update -qq
+            install_packages dpkg-dev
+            (cd "$qt_src" && apt-get source -qq qt6-base >/dev/null)
+        } >&2
     fi
     find "$qt_src" -maxdepth 1 -type d -name 'qt6-base-6.4.2*' | head -n 1
 }
@@ -74,10 +82,11 @@ fetch_qtbase() {
 fetch_qtserialport() {
     local dir=$qt_src/qtserialport-everywhere-src-$qt_version
     if [ ! -d "$dir" ]; then
+        mkdir -p "$qt_src"
         [ -f "$serialport_archive" ] || { log "no qtserialport source at $serialport_archive (set TARVIK_QTSERIALPORT)"; exit 1; }
         echo "$serialport_sha256  $serialport_archive" | sha256sum -c --quiet - ||
             { log "checksum of $serialport_archive does not match"; exit 1; }
-        tar -C "$qt_src" -xJf "$serialport_archive"
+        tar -C "$qt_src" -xJf "$serialport_archive" >&2
     fi
     echo "$dir"
 }
@@ -226,6 +235,9 @@ step_test() {
     TARVIK_WINDOWS_DIST=$build/dist TARVIK_WINDOWS_VERSION=$(version) \
         ctest --test-dir "$build" --output-on-failure
 }
+
+# Sourced (by its test), it only defines the steps.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 
 steps=("$@")
 [ ${#steps[@]} -gt 0 ] || steps=(qt build package test)

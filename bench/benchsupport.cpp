@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "benchsupport.h"
 
+#include "tools/pseudoterminal/pseudoterminal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,13 +14,11 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
-#include <pty.h>
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -117,19 +117,13 @@ std::string readingLine(long n)
 
 Pty::Pty()
 {
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
-        fail(systemError("openpty"));
-    termios tio {};
-    ::tcgetattr(slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    // Held open so the terminal stays raw and is never hung up while the
-    // program opens and closes its side.
-    m_slaveKeep = slave;
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_device = name;
+    std::string failure;
+    const PseudoTerminal terminal = openPseudoTerminal(&failure);
+    if (terminal.master < 0)
+        fail(systemError(failure));
+    m_master = terminal.master;
+    m_slaveKeep = terminal.device;
+    m_device = terminal.devicePath;
 }
 
 Pty::~Pty()

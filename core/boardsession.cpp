@@ -7,17 +7,15 @@
 
 #include <QStringList>
 
-std::optional<Encoder> encoderForTab(int tab)
+namespace {
+
+// Module1 keeps the factors under the names they always had.
+double& currentScale(Module1& module, Encoder encoder)
 {
-    switch (tab) {
-    case 0:
-        return Encoder::Channel3;
-    case 1:
-        return Encoder::Channel4;
-    default:
-        return std::nullopt;
-    }
+    return encoder == Encoder::Channel3 ? module.CurrentScale3 : module.CurrentScale4;
 }
+
+} // namespace
 
 bool keypadMayTypePoint(QStringView boxText)
 {
@@ -37,14 +35,13 @@ ScaleCommand scaleCommand(Encoder encoder, QStringView entry, double current, co
         return {};
     if (!(factor >= MinScale && factor <= MaxScale))
         return { Action::Refuse, ScaleRangeMessage.toString(), {} };
-    const QStringView command
-        = encoder == Encoder::Channel3 ? protocol::CommandScale3 : protocol::CommandScale4;
-    return { Action::Send, {}, command.toString() + protocol::scaleArgument(factor) };
+    return { Action::Send, {},
+        encoderRow(encoder).scaleCommand.toString() + protocol::scaleArgument(factor) };
 }
 
 QStringView zeroCommand(Encoder encoder)
 {
-    return encoder == Encoder::Channel3 ? protocol::CommandZero3 : protocol::CommandZero4;
+    return encoderRow(encoder).zeroCommand;
 }
 
 QStringView verdictCommand(bool goodPart)
@@ -82,22 +79,21 @@ BoardSession::LineResult BoardSession::onLine(const QString& line)
     const std::optional<protocol::DecodedReply> reply = protocol::decodeReply(line, locale);
     if (!reply)
         return result;
-    switch (reply->kind) {
-    case protocol::ReplyKind::Counter3:
-    case protocol::ReplyKind::Counter4:
-        result.label
-            = reply->kind == protocol::ReplyKind::Counter3 ? Label::Counter3 : Label::Counter4;
-        result.labelText = numbertext::formatPosition(reply->value, locale);
-        break;
-    case protocol::ReplyKind::Scale3:
-    case protocol::ReplyKind::Scale4: {
-        const bool three = reply->kind == protocol::ReplyKind::Scale3;
-        double& current = three ? m_module.CurrentScale3 : m_module.CurrentScale4;
-        current = reply->value;
-        result.label = three ? Label::Scale3 : Label::Scale4;
-        result.labelText = numbertext::formatScale(current, locale);
-        break;
+    for (const EncoderRow& encoder : Encoders) {
+        if (reply->kind == encoder.positionReply) {
+            result.label = encoder.positionLabel;
+            result.labelText = numbertext::formatPosition(reply->value, locale);
+            return result;
+        }
+        if (reply->kind == encoder.scaleReply) {
+            double& current = currentScale(m_module, encoder.encoder);
+            current = reply->value;
+            result.label = encoder.scaleLabel;
+            result.labelText = numbertext::formatScale(current, locale);
+            return result;
+        }
     }
+    switch (reply->kind) {
     case protocol::ReplyKind::Inputs:
         result.inputs = reply->inputs;
         break;
@@ -108,7 +104,7 @@ BoardSession::LineResult BoardSession::onLine(const QString& line)
         m_module.LogReading();
         result.reading = reply->value;
         break;
-    case protocol::ReplyKind::Other:
+    default: // Other; the encoders' replies went above
         break;
     }
     return result;
@@ -116,29 +112,21 @@ BoardSession::LineResult BoardSession::onLine(const QString& line)
 
 QStringView BoardSession::pollRequest(int tab)
 {
-    const auto nextEncoderRequest = [this](QStringView counter, QStringView scale) {
+    if (const std::optional<Encoder> encoder = encoderForTab(tab)) {
+        const EncoderRow& row = encoderRow(*encoder);
         m_module.PollPhase = m_module.PollPhase + 1 >= 2 ? 0 : m_module.PollPhase + 1;
-        return m_module.PollPhase == 0 ? counter : scale;
-    };
-    switch (tab) {
-    case 0:
-        return nextEncoderRequest(protocol::RequestCounter3, protocol::RequestScale3);
-    case 1:
-        return nextEncoderRequest(protocol::RequestCounter4, protocol::RequestScale4);
-    case 2:
-        return protocol::RequestInputs;
-    default:
-        return {};
+        return m_module.PollPhase == 0 ? row.positionRequest : row.scaleRequest;
     }
+    return tab == InputsTab ? protocol::RequestInputs : QStringView();
 }
 
 ApplyResult BoardSession::apply(const std::array<QString, 2>& entries, const SendScale& send) const
 {
     ApplyResult result;
-    for (const Encoder encoder : { Encoder::Channel3, Encoder::Channel4 }) {
-        const bool three = encoder == Encoder::Channel3;
-        const ScaleCommand command = scaleCommand(encoder, entries[three ? 0 : 1],
-            three ? m_module.CurrentScale3 : m_module.CurrentScale4, m_module.locale());
+    for (const EncoderRow& row : Encoders) {
+        const Encoder encoder = row.encoder;
+        const ScaleCommand command = scaleCommand(encoder, entries[encoderIndex(encoder)],
+            currentScale(m_module, encoder), m_module.locale());
         switch (command.action) {
         case ScaleCommand::Action::Skip:
             break;

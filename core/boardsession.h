@@ -7,6 +7,8 @@
 // handlers ask here and show the answer; the unit tests and the receive
 // fuzzer drive the same code without a display.
 
+#include "core/encoders.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QLocale>
@@ -18,16 +20,9 @@
 
 class Module1;
 
-// The two encoders: encoder 1 counts on board channel 3, encoder 2 on 4.
-enum class Encoder
-{
-    Channel3,
-    Channel4
-};
-
-// The tab rule: tab 0 ("Encoder 1") goes with channel 3, tab 1 ("Encoder 2")
-// with channel 4, any other tab with no encoder.
-std::optional<Encoder> encoderForTab(int tab);
+// The setup window's third tab, "Inputs / Outputs"; the encoders' tabs are
+// in the Encoders table (core/encoders.h), with encoderForTab().
+inline constexpr int InputsTab = 2;
 
 // The keypad's point button types a point only into a box that has none yet.
 bool keypadMayTypePoint(QStringView boxText);
@@ -101,14 +96,7 @@ class BoardSession
 {
 public:
     // Which label a reply line gives a new text.
-    enum class Label
-    {
-        None,
-        Counter3,
-        Counter4,
-        Scale3,
-        Scale4
-    };
+    using Label = ValueLabel;
 
     // What one reply line changed. A scale reply has already stored its
     // factor and a reading reply has already been handed to the log.

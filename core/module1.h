@@ -5,23 +5,7 @@
 // windows, so that the receive buffer, the poll phase and the last scale
 // factors survive the setup window being closed and opened again.
 //
-// The road of a reading, from the port to the file:
-//   BoardPort::readAvailable (PicComm)       bytes as the port hands them over
-//   frmPicOptions::PicComm_Receive           one receive pass
-//   BoardSession::receive                    (core/boardsession.h)
-//     LineAssembler::feed (RxBuffer)         bytes into lines
-//     BoardSession::onLine (RxLine)          protocol::decodeReply, then by kind:
-//                                            position and scale texts, inputs,
-//                                            CurrentScale3/4; a reading goes to
-//     Module1::LogReading                    its three texts, then
-//     ReadingLog::appendLogLine (frmMain)    the log view line, kept, and
-//     ReadingLog::WriteLogRecord (frmMain)   LogFile::keep, the CSV record
-//   frmPicOptions::showLine                  raw view, labels, indicators
-//   frmMain::flushLog                        queued: runs after the receive pass
-//     LogFile::writeKept                     every kept record in one write
-//                                            and one sync, then
-//     LogView::appendLines (Text1)           the pass's lines into the LogRing
-//                                            in one step
+// The road of a reading from the port to the file and the view: docs/architecture.md
 
 #include "core/lineassembler.h"
 #include "core/logfile.h"

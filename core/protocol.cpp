@@ -44,6 +44,15 @@ QString scaleField(qint64 count, int padFrom)
     return text;
 }
 
+struct ReplyName
+{
+    QStringView text;
+    ReplyKind kind;
+};
+constexpr std::array<ReplyName, 6> ReplyNames { { { u"<C3", ReplyKind::Counter3 },
+    { u"<C4", ReplyKind::Counter4 }, { u"<S3", ReplyKind::Scale3 }, { u"<S4", ReplyKind::Scale4 },
+    { u"<IN", ReplyKind::Inputs }, { u"<KS", ReplyKind::Reading } } };
+
 unsigned hexValue(char16_t c)
 {
     if (c <= u'9')
@@ -81,21 +90,21 @@ ReplyKind replyKind(QStringView line)
 {
     if (line.size() < 3)
         return ReplyKind::Other;
-    struct Name
-    {
-        QStringView text;
-        ReplyKind kind;
-    };
-    static constexpr std::array<Name, 6> Names { { { u"<C3", ReplyKind::Counter3 },
-        { u"<C4", ReplyKind::Counter4 }, { u"<S3", ReplyKind::Scale3 },
-        { u"<S4", ReplyKind::Scale4 }, { u"<IN", ReplyKind::Inputs },
-        { u"<KS", ReplyKind::Reading } } };
     const QStringView kind = line.first(3);
-    for (const Name& name : Names) {
+    for (const ReplyName& name : ReplyNames) {
         if (kind == name.text)
             return name.kind;
     }
     return ReplyKind::Other;
+}
+
+QStringView replyText(ReplyKind kind)
+{
+    for (const ReplyName& name : ReplyNames) {
+        if (kind == name.kind)
+            return name.text;
+    }
+    return {};
 }
 
 QStringView valueField(QStringView line)

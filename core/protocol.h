@@ -45,6 +45,10 @@ enum class ReplyKind { Counter3, Counter4, Scale3, Scale4, Inputs, Reading, Othe
 // Characters 1 to 3 compared exactly; anything shorter or unknown is Other.
 ReplyKind replyKind(QStringView line);
 
+// The three characters a reply of `kind` starts with ("<C3" ...); empty for
+// Other.
+QStringView replyText(ReplyKind kind);
+
 // Character 4 up to, not including, the last character. Empty for lines of
 // four characters or fewer.
 QStringView valueField(QStringView line);

@@ -215,17 +215,12 @@ void frmPicOptions::showLine(const QString& line, const BoardSession::LineResult
 
 QLabel* frmPicOptions::labelFor(BoardSession::Label label) const
 {
-    switch (label) {
-    case BoardSession::Label::Counter3:
-        return lblCounter3;
-    case BoardSession::Label::Counter4:
-        return lblCounter4;
-    case BoardSession::Label::Scale3:
-        return lblScale3;
-    case BoardSession::Label::Scale4:
-        return lblScale4;
-    case BoardSession::Label::None:
-        break;
+    for (const EncoderRow& encoder : Encoders) {
+        const EncoderControls& controls = controlsOf(encoder.encoder);
+        if (label == encoder.positionLabel)
+            return this->*controls.position;
+        if (label == encoder.scaleLabel)
+            return this->*controls.scale;
     }
     return nullptr;
 }
@@ -240,7 +235,7 @@ ScaleBox* frmPicOptions::keypadTarget() const
 
 ScaleBox* frmPicOptions::scaleBox(Encoder encoder) const
 {
-    return encoder == Encoder::Channel3 ? txtScale3 : txtScale4;
+    return this->*controlsOf(encoder).scaleBox;
 }
 
 void frmPicOptions::typeKey(ScaleBox* box, int key, const QString& text)

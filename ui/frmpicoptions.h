@@ -88,7 +88,7 @@ private:
     };
 
     void buildLayout();
-    void buildEncoderPage(QWidget* page, int channel);
+    void buildEncoderPage(QWidget* page, const EncoderRow& encoder);
     void buildInputsPage(QWidget* page);
     void buildKeypad();
     void setFocusOrder();
@@ -100,6 +100,23 @@ private:
     void PicComm_Receive(const QByteArray& bytes);
     void showLine(const QString& line, const BoardSession::LineResult& result);
     QLabel* labelFor(BoardSession::Label label) const;
+
+    // The members that hold one encoder's controls, and where its scale rows
+    // stand; the controls' names are in its row of Encoders.
+    struct EncoderControls
+    {
+        QGroupBox* frmPicOptions::*scaleFrame;
+        QLabel* frmPicOptions::*current;
+        QLabel* frmPicOptions::*scale;
+        QLabel* frmPicOptions::*changeTo;
+        ScaleBox* frmPicOptions::*scaleBox;
+        QGroupBox* frmPicOptions::*positionFrame;
+        QLabel* frmPicOptions::*position;
+        QPushButton* frmPicOptions::*zero;
+        int labelLeft; // twips, in the scale frame
+        int valueLeft;
+    };
+    static const EncoderControls& controlsOf(Encoder encoder);
 
     ScaleBox* keypadTarget() const;
     ScaleBox* scaleBox(Encoder encoder) const;

@@ -20,6 +20,7 @@ namespace {
 
 // The raw view is a diagnostic glance, not a log: the newest lines do.
 constexpr int RawViewMaxLines = 1000;
+constexpr int TabCount = 3; // both encoders' and "Inputs / Outputs", in one row
 constexpr int TabRowHeight = 40;
 
 const QColor KeypadFace(192, 192, 192);
@@ -53,19 +54,20 @@ void frmPicOptions::buildLayout()
     setFixedSize(px(7230), px(5265));
     setFont(sansSerif(8.25));
 
-    SSTab1 = new SSTab(3, TabRowHeight, this);
+    SSTab1 = new SSTab(TabCount, TabRowHeight, this);
     SSTab1->setObjectName(u"SSTab1"_s);
     SSTab1->setGeometry(twips(120, 120, 3015, 3735));
     SSTab1->tabBar()->setFont(arial(9));
-    auto* page0 = new QWidget(SSTab1);
-    auto* page1 = new QWidget(SSTab1);
-    auto* page2 = new QWidget(SSTab1);
-    SSTab1->addTab(page0, u"Encoder 1"_s);
-    SSTab1->addTab(page1, u"Encoder 2"_s);
-    SSTab1->addTab(page2, u"Inputs / Outputs"_s);
-    buildEncoderPage(page0, 3);
-    buildEncoderPage(page1, 4);
-    buildInputsPage(page2);
+    // Every tab first: the pages' controls are placed from the finished
+    // tab control.
+    for (int tab = 0; tab < TabCount; ++tab) {
+        const std::optional<Encoder> encoder = encoderForTab(tab);
+        SSTab1->addTab(new QWidget(SSTab1),
+            encoder ? u"Encoder %1"_s.arg(encoderRow(*encoder).number) : u"Inputs / Outputs"_s);
+    }
+    for (const EncoderRow& encoder : Encoders)
+        buildEncoderPage(SSTab1->widget(encoder.tab), encoder);
+    buildInputsPage(SSTab1->widget(InputsTab));
     SSTab1->setCurrentIndex(0);
 
     Label11 = new QLabel(u"Raw Receive:"_s, this);
@@ -89,7 +91,20 @@ void frmPicOptions::buildLayout()
     cmdApply->setEnabled(false);
 }
 
-void frmPicOptions::buildEncoderPage(QWidget* page, int channel)
+const frmPicOptions::EncoderControls& frmPicOptions::controlsOf(Encoder encoder)
+{
+    using F = frmPicOptions;
+    // The second encoder's scale rows stand 15 twips further left.
+    static constexpr std::array<EncoderControls, 2> Controls { {
+        { &F::Frame1, &F::Label1, &F::lblScale3, &F::Label2, &F::txtScale3, &F::Frame2,
+            &F::lblCounter3, &F::cmdZeroCounter3, 480, 1320 },
+        { &F::Frame4, &F::Label5, &F::lblScale4, &F::Label4, &F::txtScale4, &F::Frame3,
+            &F::lblCounter4, &F::cmdZeroCounter4, 465, 1305 },
+    } };
+    return Controls[encoderIndex(encoder)];
+}
+
+void frmPicOptions::buildEncoderPage(QWidget* page, const EncoderRow& encoder)
 {
     // The tab control's own corner, row of tabs included, is where the
     // page controls are measured from.
@@ -97,47 +112,46 @@ void frmPicOptions::buildEncoderPage(QWidget* page, int channel)
     const auto inTab = [&](int left, int top, int width, int height) {
         return twips(left, top, width, height).translated(-origin);
     };
-    const bool first = channel == 3;
-    // The second encoder's scale rows stand 15 twips further left.
-    const int labelLeft = first ? 480 : 465;
-    const int valueLeft = first ? 1320 : 1305;
-    const QString n = QString::number(channel);
+    const EncoderRow::Controls& names = encoder.controls;
+    const EncoderControls& members = controlsOf(encoder.encoder);
+    const int labelLeft = members.labelLeft;
+    const int valueLeft = members.valueLeft;
 
-    // Each control of the page lands in its own member for this channel.
-    QGroupBox*& scaleFrame = first ? Frame1 : Frame4;
-    QLabel*& current = first ? Label1 : Label5;
-    QLabel*& scale = first ? lblScale3 : lblScale4;
-    QLabel*& changeTo = first ? Label2 : Label4;
-    ScaleBox*& box = first ? txtScale3 : txtScale4;
-    QGroupBox*& positionFrame = first ? Frame2 : Frame3;
-    QLabel*& counter = first ? lblCounter3 : lblCounter4;
-    QPushButton*& zero = first ? cmdZeroCounter3 : cmdZeroCounter4;
+    // Each control of the page lands in its own member for this encoder.
+    QGroupBox*& scaleFrame = this->*members.scaleFrame;
+    QLabel*& current = this->*members.current;
+    QLabel*& scale = this->*members.scale;
+    QLabel*& changeTo = this->*members.changeTo;
+    ScaleBox*& box = this->*members.scaleBox;
+    QGroupBox*& positionFrame = this->*members.positionFrame;
+    QLabel*& counter = this->*members.position;
+    QPushButton*& zero = this->*members.zero;
 
     scaleFrame = new QGroupBox(u"Scale Factor:"_s, page);
-    scaleFrame->setObjectName(first ? u"Frame1"_s : u"Frame4"_s);
+    scaleFrame->setObjectName(names.scaleFrame.toString());
     scaleFrame->setGeometry(inTab(120, 720, 2775, 1215));
 
-    current = makeLabel(first ? u"Label1"_s : u"Label5"_s, u"Current:"_s,
-        twips(labelLeft, 300, 795, 255), Qt::AlignRight, scaleFrame);
-    scale = makeLabel(u"lblScale"_s + n, u"2540.12"_s, twips(valueLeft, 240, 1035, 315),
+    current = makeLabel(names.current.toString(), u"Current:"_s, twips(labelLeft, 300, 795, 255),
+        Qt::AlignRight, scaleFrame);
+    scale = makeLabel(names.scale.toString(), u"2540.12"_s, twips(valueLeft, 240, 1035, 315),
         Qt::AlignHCenter, scaleFrame);
     scale->setFont(sansSerif(12));
-    changeTo = makeLabel(first ? u"Label2"_s : u"Label4"_s, u"Change to:"_s,
+    changeTo = makeLabel(names.changeTo.toString(), u"Change to:"_s,
         twips(labelLeft, 660, 795, 255), Qt::AlignRight, scaleFrame);
     box = new ScaleBox(scaleFrame);
-    box->setObjectName(u"txtScale"_s + n);
+    box->setObjectName(names.scaleBox.toString());
     box->setGeometry(twips(valueLeft, 600, 1035, 330));
     box->setFont(sansSerif(12));
 
     positionFrame = new QGroupBox(u"Current Position:"_s, page);
-    positionFrame->setObjectName(first ? u"Frame2"_s : u"Frame3"_s);
+    positionFrame->setObjectName(names.positionFrame.toString());
     positionFrame->setGeometry(inTab(120, 1980, 2775, 795));
-    counter = makeLabel(u"lblCounter"_s + n, u"2540.12"_s, twips(60, 300, 2655, 315),
+    counter = makeLabel(names.position.toString(), u"2540.12"_s, twips(60, 300, 2655, 315),
         Qt::AlignHCenter, positionFrame);
     counter->setFont(sansSerif(12));
 
     zero = makeButton(
-        u"cmdZeroCounter"_s + n, u"Zero the Encoder"_s, inTab(120, 2880, 2775, 735), page);
+        names.zero.toString(), u"Zero the Encoder"_s, inTab(120, 2880, 2775, 735), page);
 }
 
 void frmPicOptions::buildInputsPage(QWidget* page)

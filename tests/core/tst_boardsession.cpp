@@ -135,11 +135,12 @@ void tst_BoardSession::scaleReplyStoresTheFactor_data()
     QTest::addColumn<double>("scale3");
     QTest::addColumn<double>("scale4");
 
-    QTest::newRow("encoder 1") << u"<S303E03C*"_s << 2540.12 << 0.0;
-    QTest::newRow("encoder 2") << u"<S40032*"_s << 0.0 << 0.5;
-    QTest::newRow("blanks inside the field are skipped") << u"<S30 3E 03C*"_s << 2540.12 << 0.0;
-    QTest::newRow("a position leaves both alone") << u"<C3100*"_s << 0.0 << 0.0;
-    QTest::newRow("a four-character reply is zero") << u"<S3*"_s << 0.0 << 0.0;
+    // Before the line: CurrentScale3 7.00, CurrentScale4 9.00.
+    QTest::newRow("encoder 1") << u"<S303E03C*"_s << 2540.12 << 9.0;
+    QTest::newRow("encoder 2") << u"<S40032*"_s << 7.0 << 0.5;
+    QTest::newRow("blanks inside the field are skipped") << u"<S30 3E 03C*"_s << 2540.12 << 9.0;
+    QTest::newRow("a position leaves both alone") << u"<C3100*"_s << 7.0 << 9.0;
+    QTest::newRow("a four-character reply is zero") << u"<S3*"_s << 0.0 << 9.0;
 }
 
 void tst_BoardSession::scaleReplyStoresTheFactor()
@@ -149,13 +150,10 @@ void tst_BoardSession::scaleReplyStoresTheFactor()
     QFETCH(double, scale4);
 
     Run run;
-    run.module.CurrentScale3 = run.module.CurrentScale4 = 7.0;
-    if (line.startsWith(u"<C"_s))
-        scale3 = scale4 = 7.0;
-    else if (line.startsWith(u"<S3"_s))
-        scale4 = 7.0;
-    else
-        scale3 = 7.0;
+    // Each encoder starts from a factor of its own, so a reply stored into
+    // the other encoder's, or into both, shows.
+    run.module.CurrentScale3 = 7.0;
+    run.module.CurrentScale4 = 9.0;
     run.session.onLine(line);
     QCOMPARE(run.module.CurrentScale3, scale3);
     QCOMPARE(run.module.CurrentScale4, scale4);

@@ -1,33 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "ptyboard.h"
 
+#include "tools/pseudoterminal/pseudoterminal.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTest>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 PtyBoard::PtyBoard()
 {
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0) {
-        m_master = -1;
-        return;
-    }
-    termios tio {};
-    ::tcgetattr(slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    // Keeping a slave descriptor open means the program closing and reopening
-    // its port never hangs the terminal up under us.
-    m_slaveKeep = slave;
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_device = QString::fromLocal8Bit(name);
+    const PseudoTerminal terminal = openPseudoTerminal();
+    m_master = terminal.master;
+    m_slaveKeep = terminal.device;
+    m_device = QString::fromLocal8Bit(QByteArray::fromStdString(terminal.devicePath));
 }
 
 PtyBoard::~PtyBoard()

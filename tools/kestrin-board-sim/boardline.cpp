@@ -2,6 +2,7 @@
 #include "boardline.h"
 
 #include "messages.h"
+#include "tools/pseudoterminal/pseudoterminal.h"
 
 #include <QFile>
 #include <cerrno>
@@ -56,32 +57,15 @@ std::unique_ptr<BoardLine> BoardLine::openLink(const QString& linkPath)
 
 bool BoardLine::openPseudoTerminal()
 {
-    m_port = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_port < 0 || ::grantpt(m_port) != 0 || ::unlockpt(m_port) != 0) {
-        say(systemError(u"cannot open a pseudo-terminal"_s));
+    std::string failure;
+    const PseudoTerminal terminal = ::openPseudoTerminal(&failure);
+    if (terminal.master < 0) {
+        say(systemError(QFile::decodeName(QByteArray::fromStdString(failure))));
         return false;
     }
-    const char* name = ::ptsname(m_port);
-    if (!name) {
-        say(systemError(u"cannot name the pseudo-terminal"_s));
-        return false;
-    }
-    m_slavePath = name;
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_slave < 0) {
-        say(systemError(QFile::decodeName(m_slavePath)));
-        return false;
-    }
-    // Raw on the program's side: no echo of requests back to the program, no
-    // CR/LF translation of the replies.
-    termios tio {};
-    if (::tcgetattr(m_slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
-        ::tcsetattr(m_slave, TCSANOW, &tio);
-    }
-    ::fcntl(m_port, F_SETFL, ::fcntl(m_port, F_GETFL) | O_NONBLOCK);
+    m_port = terminal.master;
+    m_slave = terminal.device;
+    m_slavePath = QByteArray::fromStdString(terminal.devicePath);
     return true;
 }
 

@@ -19,9 +19,11 @@ const QLocale& wireLocale()
     return c;
 }
 
-int channelIndex(int channel)
+// "encoder 1 (channel 3)", as the operator at the board's terminal reads it.
+QString encoderName(const EncoderRow& encoder)
 {
-    return channel == 4 ? 1 : 0;
+    return u"encoder %1 (channel %2)"_s.arg(
+        QString::number(encoder.number), QString::number(encoder.channel));
 }
 
 // Hundredths as the operator reads them, without going through a double.
@@ -53,28 +55,12 @@ BoardModel::BoardModel(const Options& options)
 BoardModel::Outcome BoardModel::handleLine(QStringView line, double seconds)
 {
     Outcome outcome;
-    if (line == protocol::RequestCounter3) {
-        outcome.replies.append(
-            valueReply("<C3"_L1, numbertext::formatPosition(position(3, seconds), wireLocale())));
-    } else if (line == protocol::RequestCounter4) {
-        outcome.replies.append(
-            valueReply("<C4"_L1, numbertext::formatPosition(position(4, seconds), wireLocale())));
-    } else if (line == protocol::RequestScale3) {
-        outcome.replies.append(valueReply("<S3"_L1, scaleHex(m_scale[0])));
-    } else if (line == protocol::RequestScale4) {
-        outcome.replies.append(valueReply("<S4"_L1, scaleHex(m_scale[1])));
-    } else if (line == protocol::RequestInputs) {
-        outcome.replies.append(valueReply("<IN"_L1, inputFlagText()));
-    } else if (line == protocol::CommandZero3 || line == protocol::CommandZero4) {
-        const int channel = line == protocol::CommandZero3 ? 3 : 4;
-        const int index = channelIndex(channel);
-        m_zeroOffset[index] = rawPosition(index, seconds);
-        outcome.notes.append(u"encoder %1 (channel %2) zeroed"_s.arg(
-            QString::number(index + 1), QString::number(channel)));
-    } else if (line.startsWith(protocol::CommandScale3)) {
-        applyScale(3, line.mid(protocol::CommandScale3.size()), outcome);
-    } else if (line.startsWith(protocol::CommandScale4)) {
-        applyScale(4, line.mid(protocol::CommandScale4.size()), outcome);
+    for (const EncoderRow& encoder : Encoders) {
+        if (handleEncoderLine(encoder, line, seconds, outcome))
+            return outcome;
+    }
+    if (line == protocol::RequestInputs) {
+        outcome.replies.append(valueReply(protocol::ReplyKind::Inputs, inputFlagText()));
     } else if (line == protocol::CommandGoodPart) {
         outcome.notes.append(u"part verdict: GOOD (MESS=1)"_s);
     } else if (line == protocol::CommandBadPart) {
@@ -85,22 +71,42 @@ BoardModel::Outcome BoardModel::handleLine(QStringView line, double seconds)
     return outcome;
 }
 
-double BoardModel::rawPosition(int index, double seconds) const
+// A request or command for one encoder; false for any other line.
+bool BoardModel::handleEncoderLine(
+    const EncoderRow& encoder, QStringView line, double seconds, Outcome& outcome)
+{
+    const std::size_t index = encoderIndex(encoder.encoder);
+    if (line == encoder.positionRequest) {
+        outcome.replies.append(valueReply(encoder.positionReply,
+            numbertext::formatPosition(position(encoder.encoder, seconds), wireLocale())));
+    } else if (line == encoder.scaleRequest) {
+        outcome.replies.append(valueReply(encoder.scaleReply, scaleHex(m_scale[index])));
+    } else if (line == encoder.zeroCommand) {
+        m_zeroOffset[index] = rawPosition(encoder.encoder, seconds);
+        outcome.notes.append(encoderName(encoder) + u" zeroed"_s);
+    } else if (line.startsWith(encoder.scaleCommand)) {
+        applyScale(encoder, line.mid(encoder.scaleCommand.size()), outcome);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+double BoardModel::rawPosition(Encoder encoder, double seconds) const
 {
     if (m_options.motion == Motion::Still)
         return 0.0;
-    return (index == 0 ? DriftSpeed3 : DriftSpeed4) * seconds;
+    return DriftSpeed[encoderIndex(encoder)] * seconds;
 }
 
-double BoardModel::position(int channel, double seconds) const
+double BoardModel::position(Encoder encoder, double seconds) const
 {
-    const int index = channelIndex(channel);
-    return rawPosition(index, seconds) - m_zeroOffset[index];
+    return rawPosition(encoder, seconds) - m_zeroOffset[encoderIndex(encoder)];
 }
 
-qint32 BoardModel::scaleHundredths(int channel) const
+qint32 BoardModel::scaleHundredths(Encoder encoder) const
 {
-    return m_scale[channelIndex(channel)];
+    return m_scale[encoderIndex(encoder)];
 }
 
 void BoardModel::toggleInput(int number)
@@ -126,12 +132,13 @@ QString BoardModel::inputFlagText() const
 
 QByteArray BoardModel::readingLine(double value) const
 {
-    return valueReply("<KS"_L1, numbertext::formatPosition(value, wireLocale()));
+    return valueReply(
+        protocol::ReplyKind::Reading, numbertext::formatPosition(value, wireLocale()));
 }
 
-QByteArray BoardModel::valueReply(QLatin1StringView kind, const QString& value) const
+QByteArray BoardModel::valueReply(protocol::ReplyKind kind, const QString& value) const
 {
-    QByteArray line = QByteArray(kind.data(), kind.size()) + value.toLatin1();
+    QByteArray line = protocol::replyText(kind).toLatin1() + value.toLatin1();
     line.append(m_options.closing);
     switch (m_options.lineEnd) {
     case LineEnd::CrLf:
@@ -169,10 +176,9 @@ std::optional<BoardModel::ScaleFields> BoardModel::splitScaleArgument(QStringVie
     return ScaleFields { argument.first(length - lengthB), argument.last(lengthB) };
 }
 
-void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
+void BoardModel::applyScale(const EncoderRow& encoder, QStringView argument, Outcome& outcome)
 {
-    const int index = channelIndex(channel);
-    const QString command = u"SCALE%1=%2"_s.arg(QString::number(channel), argument);
+    const QString command = u"%1%2"_s.arg(encoder.scaleCommand, argument);
     const auto fields = splitScaleArgument(argument);
     if (!fields) {
         outcome.notes.append(
@@ -182,9 +188,9 @@ void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
     }
     const double factor = protocol::decodeScaleField(fields->a);
     const qint64 hundredths = std::llround(factor * 100.0);
-    m_scale[index] = static_cast<qint32>(hundredths);
-    outcome.notes.append(u"encoder %1 (channel %2) scale factor set to %3 by %4"_s.arg(
-        QString::number(index + 1), QString::number(channel), hundredthsText(hundredths), command));
+    m_scale[encoderIndex(encoder.encoder)] = static_cast<qint32>(hundredths);
+    outcome.notes.append(u"%1 scale factor set to %2 by %3"_s.arg(
+        encoderName(encoder), hundredthsText(hundredths), command));
 
     // The program derives field B from the same factor; a different field B
     // means it rounded or encoded the factor / 25.4 wrongly.
@@ -194,19 +200,18 @@ void BoardModel::applyScale(int channel, QStringView argument, Outcome& outcome)
         const QString expectedB = expectedFields ? expectedFields->b.toString() : QString();
         outcome.notes.append(
             u"SCALE%1 mismatch: argument %2 should be %3 for factor %4 (field B %5, expected %6)"_s
-                .arg(QString::number(channel), argument, expected, hundredthsText(hundredths),
-                    fields->b.toString(), expectedB));
+                .arg(QString::number(encoder.channel), argument, expected,
+                    hundredthsText(hundredths), fields->b.toString(), expectedB));
     }
 }
 
 QStringList BoardModel::stateText(double seconds) const
 {
     QStringList lines;
-    for (int channel : { 3, 4 }) {
-        const qint32 scale = scaleHundredths(channel);
-        lines.append(u"encoder %1 (channel %2): position %3 mm, scale factor %4 (%5)"_s.arg(
-            QString::number(channelIndex(channel) + 1), QString::number(channel),
-            numbertext::formatPosition(position(channel, seconds), wireLocale()),
+    for (const EncoderRow& encoder : Encoders) {
+        const qint32 scale = scaleHundredths(encoder.encoder);
+        lines.append(u"%1: position %2 mm, scale factor %3 (%4)"_s.arg(encoderName(encoder),
+            numbertext::formatPosition(position(encoder.encoder, seconds), wireLocale()),
             hundredthsText(scale), scaleHex(scale)));
     }
     QStringList active;

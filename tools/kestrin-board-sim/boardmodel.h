@@ -6,6 +6,9 @@
 // caller passes the seconds since the board started so motion stays
 // deterministic and testable.
 
+#include "core/encoders.h"
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -29,10 +32,9 @@ public:
         Cr
     };
 
-    // Drift speeds in mm per second; encoder 2 runs at twice encoder 1's speed
-    // so the two are easy to tell apart on the setup window.
-    static constexpr double DriftSpeed3 = 0.125;
-    static constexpr double DriftSpeed4 = 0.25;
+    // Drift speeds in mm per second, by encoder; encoder 2 runs at twice
+    // encoder 1's speed so the two are easy to tell apart on the setup window.
+    static constexpr std::array<double, 2> DriftSpeed { 0.125, 0.25 };
     // Hundredths; 2540.12 is what the board reports after power-up.
     static constexpr qint32 InitialScaleHundredths = 254012;
 
@@ -57,9 +59,9 @@ public:
 
     Outcome handleLine(QStringView line, double seconds);
 
-    // Position of encoder 1 (channel 3) or 2 (channel 4) in mm.
-    double position(int channel, double seconds) const;
-    qint32 scaleHundredths(int channel) const;
+    // An encoder's position in mm.
+    double position(Encoder encoder, double seconds) const;
+    qint32 scaleHundredths(Encoder encoder) const;
     const std::array<bool, 6>& inputs() const { return m_inputs; }
     void toggleInput(int number); // 1..6
 
@@ -85,11 +87,14 @@ public:
     static QString inputName(int number); // 1..6
 
 private:
-    QByteArray valueReply(QLatin1StringView kind, const QString& value) const;
-    double rawPosition(int index, double seconds) const;
-    void applyScale(int channel, QStringView argument, Outcome& outcome);
+    bool handleEncoderLine(
+        const EncoderRow& encoder, QStringView line, double seconds, Outcome& outcome);
+    QByteArray valueReply(protocol::ReplyKind kind, const QString& value) const;
+    double rawPosition(Encoder encoder, double seconds) const;
+    void applyScale(const EncoderRow& encoder, QStringView argument, Outcome& outcome);
 
     Options m_options;
+    // By encoder, as DriftSpeed.
     std::array<double, 2> m_zeroOffset {};
     std::array<qint32, 2> m_scale { InitialScaleHundredths, InitialScaleHundredths };
     std::array<bool, 6> m_inputs {};

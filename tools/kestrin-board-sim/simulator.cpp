@@ -158,7 +158,7 @@ void Simulator::handleKeys(const KeyCommand& command)
 {
     switch (command.kind) {
     case KeyCommand::Kind::SendReading:
-        sendReading(m_model.position(3, elapsed()), true);
+        sendReading(m_model.position(Encoder::Channel3, elapsed()), true);
         return;
     case KeyCommand::Kind::Quit:
         m_quit = true;
@@ -252,7 +252,7 @@ int Simulator::run()
             say(u"burst of %1 readings queued"_s.arg(m_options.burst));
         }
         if (m_nextReading > 0.0 && now >= m_nextReading) {
-            sendReading(m_model.position(3, now - m_start), false);
+            sendReading(m_model.position(Encoder::Channel3, now - m_start), false);
             m_nextReading += m_options.readingInterval;
             if (m_nextReading <= now)
                 m_nextReading = now + m_options.readingInterval;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/sstab.h"
 
+#include "ui/accessibility.h"
+
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionTab>
 #include <QStyleOptionTabWidgetFrame>
@@ -18,6 +20,7 @@ SSTabBar::SSTabBar(int tabsPerRow, int rowHeight, QWidget* parent)
     setUsesScrollButtons(false);
     setElideMode(Qt::ElideNone);
     setDrawBase(true);
+    installAccessibleInterfaces();
 }
 
 QSize SSTabBar::tabSizeHint(int) const

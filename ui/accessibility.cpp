@@ -51,6 +51,7 @@ public:
     }
 };
 
+// A value shown by a label, read with its caption.
 class ValueLabelAccessible : public QAccessibleWidget
 {
 public:

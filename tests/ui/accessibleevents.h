@@ -91,6 +91,7 @@ private:
         case QAccessible::StateChanged:
         case QAccessible::NameChanged:
         case QAccessible::Selection:
+        case QAccessible::SelectionRemove:
             break;
         default:
             recorded().append(e);

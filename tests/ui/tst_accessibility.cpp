@@ -181,11 +181,16 @@ void tst_Accessibility::showingTabIsSelected()
 
     tabs->setTab(2);
     QCOMPARE(selectedTabs(), u"001"_s);
-    // Qt tells of the newly selected tab.
+    // A reader is told of the newly selected tab and of the one that is not
+    // any more, or it keeps both marked.
     const QList<RecordedEvent> selection = AccessibleEvents::of(QAccessible::Selection);
     QCOMPARE(selection.size(), 1);
     QCOMPARE(selection.first().target, row->child(2));
     QVERIFY(selection.first().state.selected);
+    const QList<RecordedEvent> deselection = AccessibleEvents::of(QAccessible::SelectionRemove);
+    QCOMPARE(deselection.size(), 1);
+    QCOMPARE(deselection.first().target, row->child(0));
+    QVERIFY(!deselection.first().state.selected);
 
     // A reader can switch tabs, as a click does.
     QAccessibleActionInterface* press = row->child(1)->actionInterface();

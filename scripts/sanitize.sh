@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/deps.sh clang libclang-rt-14-dev
+scripts/deps.sh clang libclang-rt-14-dev qt6-base-private-dev
 export CC=clang CXX=clang++
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-120}

@@ -6,8 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The x11 tests run the windows under Xvfb and openbox, driven with xdotool.
-scripts/deps.sh xvfb openbox x11-utils xdotool
+# The x11 tests run the windows under Xvfb and openbox, driven with xdotool;
+# the screen reader tests need Qt's private GUI headers.
+scripts/deps.sh xvfb openbox x11-utils xdotool qt6-base-private-dev
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)"

@@ -2,6 +2,7 @@
 #include "ui/frmmain.h"
 
 #include "core/logtext.h"
+#include "ui/accessibility.h"
 #include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
 #include "ui/messagebox.h"
@@ -35,6 +36,7 @@ frmMain::frmMain(Module1& module, QWidget* parent)
     , lblFile(new QLabel(this))
     , Command2(new QPushButton(u"Exit"_s, this))
 {
+    installAccessibleInterfaces();
     setObjectName(u"frmMain"_s);
     setWindowTitle(Caption);
     setFixedSize(px(9405), px(6405));

@@ -92,6 +92,7 @@ private:
     void buildInputsPage(QWidget* page);
     void buildKeypad();
     void setFocusOrder();
+    void nameForScreenReaders();
     void connectHandlers();
 
     void focusWindowChanged(QWindow* window);

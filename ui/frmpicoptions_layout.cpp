@@ -2,6 +2,7 @@
 // The setup window's controls: where each stands, its caption, font and
 // first state, and the keyboard order.
 
+#include "ui/accessibility.h"
 #include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
 #include "ui/scalebox.h"
@@ -89,6 +90,8 @@ void frmPicOptions::buildLayout()
     cmdCancel = makeButton(u"cmdCancel"_s, u"Cancel"_s, twips(4620, 4500, 1140, 555), this);
     cmdApply = makeButton(u"cmdApply"_s, u"Apply"_s, twips(6000, 4500, 1095, 555), this);
     cmdApply->setEnabled(false);
+
+    nameForScreenReaders();
 }
 
 const frmPicOptions::EncoderControls& frmPicOptions::controlsOf(Encoder encoder)
@@ -227,4 +230,21 @@ void frmPicOptions::setFocusOrder()
     order << txtScale3 << cmdZeroCounter3 << cmdZeroCounter4 << txtScale4 << Text1;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+}
+
+void frmPicOptions::nameForScreenReaders()
+{
+    // A control is read with the caption the operator sees beside it; left
+    // alone, Qt names a box after its group box ("Scale Factor:"), a value
+    // by the number only, and the lamps and the raw view not at all.
+    installAccessibleInterfaces();
+    Label2->setBuddy(txtScale3);
+    Label4->setBuddy(txtScale4);
+    setValueCaption(lblScale3, Label1->text());
+    setValueCaption(lblScale4, Label5->text());
+    setValueCaption(lblCounter3, Frame2->title());
+    setValueCaption(lblCounter4, Frame3->title());
+    Label11->setBuddy(Text1);
+    for (size_t i = 0; i < Shapes.size(); ++i)
+        inputLabels[i]->setBuddy(Shapes[i]);
 }

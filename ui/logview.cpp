@@ -44,6 +44,7 @@ void LogView::appendLines(const QStringList& lines)
     if (lines.isEmpty())
         return;
     const qsizetype oldSize = m_lines.size();
+    const bool followNewest = QAccessible::isActive() && followsNewest();
     const qsizetype dropped = m_lines.append(lines);
     m_firstNumber += dropped;
     if (dropped > 0 && hasSelection()) {
@@ -77,6 +78,28 @@ void LogView::appendLines(const QStringList& lines)
         viewport()->update(0, std::max(top, 0), viewport()->width(),
             int(m_lines.size() - oldSize) * height + height);
     }
+    if (QAccessible::isActive())
+        announceNewLines(lines.size(), followNewest);
+}
+
+bool LogView::followsNewest() const
+{
+    if (m_selecting)
+        return false;
+    if (m_current < 0)
+        return hasFocus();
+    return m_current == m_lines.size() - 1 && m_anchor == m_current;
+}
+
+void LogView::announceNewLines(qsizetype added, bool followNewest)
+{
+    // What comes into sight: a pass longer than the view is not read out
+    // line by line, as a sighted operator does not read it either.
+    const qsizetype last = m_lines.size() - 1;
+    const qsizetype count = std::min<qsizetype>({ added, m_lines.size(), fullRows() });
+    LogViewAccessible::linesAdded(this, last - count + 1, last);
+    if (followNewest)
+        selectLines(last, last);
 }
 
 void LogView::clear()
@@ -121,7 +144,8 @@ void LogView::selectLines(qsizetype anchor, qsizetype current)
     m_anchor = std::clamp<qsizetype>(anchor, 0, last);
     m_current = std::clamp<qsizetype>(current, 0, last);
     viewport()->update();
-    LogViewAccessible::currentLineChanged(this);
+    if (QAccessible::isActive())
+        LogViewAccessible::currentLineChanged(this);
 }
 
 QString LogView::selectedText() const
@@ -348,7 +372,8 @@ void LogView::focusInEvent(QFocusEvent* event)
 {
     viewport()->update();
     QAbstractScrollArea::focusInEvent(event);
-    LogViewAccessible::currentLineChanged(this);
+    if (QAccessible::isActive())
+        LogViewAccessible::currentLineChanged(this);
 }
 
 void LogView::focusOutEvent(QFocusEvent* event)

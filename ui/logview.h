@@ -28,7 +28,10 @@ public:
     explicit LogView(qsizetype maxLines, qsizetype trimLines, QWidget* parent = nullptr);
 
     // Adds the lines of one receive pass (without line ends) and brings the
-    // newest into view, wherever the operator had scrolled to.
+    // newest into view, wherever the operator had scrolled to. A screen
+    // reader is told of the new lines in sight; while it is active, a current
+    // line on the newest (or none, with the focus here) moves on to the new
+    // newest line, as if End were pressed.
     void appendLines(const QStringList& lines);
     void clear();
 
@@ -95,6 +98,8 @@ private:
     void endDrag();
     void autoScroll();
     void offerSelection() const;
+    bool followsNewest() const;
+    void announceNewLines(qsizetype added, bool followNewest);
 
     struct RowText
     {

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -162,11 +163,48 @@ QAccessibleInterface* LogViewAccessible::factory(const QString& className, QObje
 
 void LogViewAccessible::currentLineChanged(LogView* view)
 {
-    if (!QAccessible::isActive() || !view->hasFocus() || view->currentLine() < 0)
+    if (!view->hasFocus() || view->currentLine() < 0)
         return;
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
     if (QAccessibleInterface* item = list ? list->child(int(view->currentLine())) : nullptr) {
         QAccessibleEvent event(item, QAccessible::Focus);
         QAccessible::updateAccessibility(&event);
+    }
+}
+
+void LogViewAccessible::linesAdded(LogView* view, qsizetype first, qsizetype last)
+{
+    auto* list = static_cast<LogViewAccessible*>(QAccessible::queryAccessibleInterface(view));
+    if (!list)
+        return;
+    list->forgetLinesOutOfSight();
+    for (qsizetype row = first; row <= last; ++row) {
+        if (QAccessibleInterface* item = list->child(int(row))) {
+            QAccessibleEvent event(item, QAccessible::ObjectCreated);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+}
+
+void LogViewAccessible::forgetLinesOutOfSight() const
+{
+    // Every line announced gets an item; with a reader listening for hours
+    // they would pile up to one for each kept line. Once there are many,
+    // those far out of sight go (the current line's stays): a reader that
+    // asks for such a line again gets a new item.
+    constexpr qsizetype KeptItems = 2048;
+    if (m_items.size() <= KeptItems)
+        return;
+    const LogView* v = view();
+    const qint64 current = v->currentLine() >= 0 ? v->lineNumber(v->currentLine()) : -1;
+    const qint64 lastShown = v->lineNumber(std::max<qsizetype>(v->lastVisibleLine(), 0));
+    const qint64 keepFrom = lastShown - KeptItems / 2;
+    for (auto it = m_items.begin(); it != m_items.end();) {
+        if (it.key() < keepFrom && it.key() != current) {
+            QAccessible::deleteAccessibleInterface(it.value());
+            it = m_items.erase(it);
+        } else {
+            ++it;
+        }
     }
 }

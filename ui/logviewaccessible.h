@@ -26,12 +26,15 @@ public:
 
     // Installed once, for every LogView.
     static QAccessibleInterface* factory(const QString& className, QObject* object);
-    // Tells an active screen reader that the current line moved.
+    // Tells a screen reader that the current line moved.
     static void currentLineChanged(LogView* view);
+    // Tells a screen reader of new lines, rows `first` to `last`.
+    static void linesAdded(LogView* view, qsizetype first, qsizetype last);
 
 private:
     LogView* view() const;
     void forgetGoneLines() const;
+    void forgetLinesOutOfSight() const;
 
     // Item interfaces by line number, as QAccessible registered them.
     mutable QHash<qint64, QAccessible::Id> m_items;

@@ -20,6 +20,9 @@ public:
 
     // Bright green for an input that is on, mid grey for one that is off.
     void setActive(bool active);
+    // Whether the lamp shows an input that is on; a screen reader reads it
+    // as a check box, checked while on, told of each change.
+    bool isOn() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

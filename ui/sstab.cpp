@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/sstab.h"
 
+#include "ui/accessibility.h"
+
+#include <QAccessible>
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionTab>
 #include <QStyleOptionTabWidgetFrame>
@@ -18,6 +21,20 @@ SSTabBar::SSTabBar(int tabsPerRow, int rowHeight, QWidget* parent)
     setUsesScrollButtons(false);
     setElideMode(Qt::ElideNone);
     setDrawBase(true);
+    installAccessibleInterfaces();
+    connect(this, &QTabBar::currentChanged, this, &SSTabBar::tellTabDeselected);
+}
+
+void SSTabBar::tellTabDeselected(int index)
+{
+    // Qt tells a screen reader which tab became selected, not which one
+    // stopped being: a reader would keep both marked.
+    if (QAccessible::isActive() && m_shownTab >= 0 && m_shownTab != index && m_shownTab < count()) {
+        QAccessibleEvent event(this, QAccessible::SelectionRemove);
+        event.setChild(m_shownTab);
+        QAccessible::updateAccessibility(&event);
+    }
+    m_shownTab = index;
 }
 
 QSize SSTabBar::tabSizeHint(int) const

@@ -23,8 +23,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void tellTabDeselected(int index);
+
     int m_tabsPerRow;
     int m_rowHeight;
+    int m_shownTab = -1;
 };
 
 class SSTab : public QTabWidget

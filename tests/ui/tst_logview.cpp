@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "accessibleevents.h"
 #include "ui/logview.h"
 
 #include <QAccessible>
@@ -28,7 +29,25 @@ QStringList readings(int first, int count)
 
 using Range = std::pair<qsizetype, qsizetype>;
 
+// A reading as a screen reader names its line.
+QString spoken(int n)
+{
+    return reading(n).replace(u'\t', u", "_s);
+}
+
+// Where the current line stands before and after readings come.
+enum class Current
+{
+    None,
+    Newest,
+    Older,
+    RangeToNewest, // a selection from an older line down to the newest
+    Unchanged,
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Current)
 
 class tst_LogView : public QObject
 {
@@ -317,6 +336,156 @@ private Q_SLOTS:
         QCOMPARE(tenth->text(QAccessible::Name), u"10, 12/7/2026, 4:19:14 AM"_s);
         QCOMPARE(list->childCount(), 8);
         QCOMPARE(list->child(0)->text(QAccessible::Name), u"4, 12/7/2026, 4:19:14 AM"_s);
+    }
+
+    // The old text box announced inserted text; a list announces its new
+    // items: one for each new line of a receive pass that comes into
+    // sight, sent with the pass, and nothing while no screen reader listens.
+    void newLinesAreAnnounced_data()
+    {
+        QTest::addColumn<int>("before"); // lines in the view
+        QTest::addColumn<int>("added"); // lines of the pass
+        QTest::addColumn<int>("maxLines");
+        QTest::addColumn<int>("trimLines");
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<int>("announced"); // -1: as many as the view shows
+
+        QTest::newRow("one reading") << 10 << 1 << 100000 << 1000 << true << 1;
+        QTest::newRow("five readings in one pass") << 10 << 5 << 100000 << 1000 << true << 5;
+        QTest::newRow("a pass longer than the view: the lines in sight")
+            << 10 << 500 << 100000 << 1000 << true << -1;
+        QTest::newRow("oldest lines go at the limit: the new lines' rows")
+            << 10 << 2 << 10 << 3 << true << 2;
+        QTest::newRow("no screen reader: nothing") << 10 << 3 << 100000 << 1000 << false << 0;
+    }
+
+    void newLinesAreAnnounced()
+    {
+        QFETCH(int, before);
+        QFETCH(int, added);
+        QFETCH(int, maxLines);
+        QFETCH(int, trimLines);
+        QFETCH(bool, listening);
+        QFETCH(int, announced);
+        makeView(before, maxLines, trimLines);
+        AccessibleEvents events(listening);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view);
+
+        m_view->appendLines(readings(before + 1, added));
+        if (announced < 0)
+            announced = int(m_view->lastVisibleLine() - m_view->firstVisibleLine() + 1);
+        const QList<RecordedEvent> created
+            = AccessibleEvents::of(QAccessible::ObjectCreated, nullptr, list);
+        QCOMPARE(created.size(), announced);
+        // The newest lines, in order, each at its row.
+        const int lastNumber = before + added;
+        for (int i = 0; i < announced; ++i) {
+            QCOMPARE(created[i].index, int(m_view->lineCount()) - announced + i);
+            QCOMPARE(created[i].name, spoken(lastNumber - announced + 1 + i));
+        }
+    }
+
+    // With the focus in the view and the newest line current (or none yet),
+    // the newest reading becomes the current line and the reader is told,
+    // once a pass; an operator who went back to an older line stays there.
+    void newestLineTakesTheFocus_data()
+    {
+        QTest::addColumn<bool>("focused");
+        QTest::addColumn<Current>("start");
+        QTest::addColumn<Current>("expected");
+        QTest::addColumn<int>("focusEvents");
+
+        QTest::newRow("focused, no line chosen: the newest becomes current")
+            << true << Current::None << Current::Newest << 1;
+        QTest::newRow("focused, on the newest line: it follows")
+            << true << Current::Newest << Current::Newest << 1;
+        QTest::newRow("focused, back on an older line: the focus stays there")
+            << true << Current::Older << Current::Unchanged << 0;
+        QTest::newRow("focused, lines selected down to the newest: they stay")
+            << true << Current::RangeToNewest << Current::Unchanged << 0;
+        QTest::newRow("not focused, on the newest line: follows, nothing said")
+            << false << Current::Newest << Current::Newest << 0;
+        QTest::newRow("not focused, no line chosen: none chosen")
+            << false << Current::None << Current::None << 0;
+    }
+
+    void newestLineTakesTheFocus()
+    {
+        QFETCH(bool, focused);
+        QFETCH(Current, start);
+        QFETCH(Current, expected);
+        QFETCH(int, focusEvents);
+        makeView(20);
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        if (start == Current::Newest)
+            m_view->selectLines(19, 19);
+        else if (start == Current::Older)
+            m_view->selectLines(15, 15);
+        else if (start == Current::RangeToNewest)
+            m_view->selectLines(15, 19);
+        if (!focused)
+            m_view->clearFocus();
+        QCOMPARE(m_view->hasFocus(), focused);
+        const Range selectedBefore = selection();
+
+        AccessibleEvents events;
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view);
+        m_view->appendLines(readings(21, 3));
+
+        const qsizetype newest = 22;
+        switch (expected) {
+        case Current::Newest:
+            QCOMPARE(selection(), Range(newest, newest));
+            break;
+        case Current::None:
+            QVERIFY(!m_view->hasSelection());
+            break;
+        default:
+            QCOMPARE(selection(), selectedBefore);
+        }
+        const QList<RecordedEvent> focus = AccessibleEvents::of(QAccessible::Focus, nullptr, list);
+        QCOMPARE(focus.size(), focusEvents);
+        if (focusEvents > 0) {
+            QCOMPARE(focus.last().index, int(newest));
+            QCOMPARE(focus.last().name, spoken(23));
+            QCOMPARE(list->focusChild(), list->child(int(newest)));
+            QVERIFY(list->focusChild()->state().focused);
+            QVERIFY(!list->focusChild()->state().offscreen);
+            // The new items are there before the focus goes to one.
+            const QList<RecordedEvent> all = AccessibleEvents::all();
+            const auto created = std::find_if(all.cbegin(), all.cend(),
+                [](const RecordedEvent& e) { return e.type == QAccessible::ObjectCreated; });
+            const auto focusAt = std::find_if(all.cbegin(), all.cend(),
+                [](const RecordedEvent& e) { return e.type == QAccessible::Focus; });
+            QVERIFY(created < focusAt);
+        }
+    }
+
+    // Each announced line gets an item; hours of readings must not keep one
+    // for every line. Items far out of sight go, the current line's stays.
+    void announcedItemsDoNotPileUp()
+    {
+        makeView(10);
+        m_view->selectLines(2, 2);
+        AccessibleEvents events;
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_view);
+        const QAccessible::Id current = QAccessible::uniqueId(list->child(2));
+        m_view->appendLines({ reading(11) });
+        const QAccessible::Id first = QAccessible::uniqueId(
+            AccessibleEvents::of(QAccessible::ObjectCreated).first().target);
+        for (int n = 12; n <= 5000; ++n)
+            m_view->appendLines({ reading(n) });
+
+        QVERIFY(!QAccessible::accessibleInterface(first));
+        QAccessibleInterface* kept = QAccessible::accessibleInterface(current);
+        QVERIFY(kept);
+        QCOMPARE(kept->text(QAccessible::Name), spoken(3));
+        QCOMPARE(list->focusChild(), kept);
+        // The lines in sight are still there to be read, and so are the
+        // ones a reader asks for again.
+        QCOMPARE(list->child(int(m_view->lineCount() - 1))->text(QAccessible::Name), spoken(5000));
+        QCOMPARE(list->child(10)->text(QAccessible::Name), spoken(11));
     }
 
     void clearEmptiesLinesAndSelection()

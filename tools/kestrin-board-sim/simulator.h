@@ -27,7 +27,8 @@ public:
 
     // Opens the line, the transcript and the signals; says why when it cannot.
     bool start();
-    // Until a signal, q or the end of the burst; the exit status.
+    // Until a signal, q, the end of the burst (--exit-after-burst) or the
+    // line failing; the exit status, 1 after a failure.
     int run();
 
 private:
@@ -41,8 +42,12 @@ private:
     void readPeers();
     void send(const QByteArray& line, bool fromTerminal);
     void sendReading(double value, bool fromTerminal);
+    void sendBurstWhenDue(double now);
+    void sendReadingWhenDue(double now);
     void sendDue(double now);
     bool burstFullyRead();
+    double wakeTime(double now) const;
+    bool waitAndHandle(double wakeAt);
 
     SimOptions m_options;
     BoardModel m_model;

@@ -5,9 +5,9 @@
 // records as readings. The program's resident memory is taken every 100,000
 // records; from 200,000 on the log view is full and memory must stay flat. A
 // shorter run takes it every tenth of its readings and compares from the
-// first fifth.
+// second mark.
 //
-//   soak [readings]
+//   soak [readings]      at least 10
 
 #include "benchsupport.h"
 
@@ -36,8 +36,12 @@ Plan planFor(int argc, char** argv)
 {
     Plan plan;
     plan.count = argc > 1 ? std::strtol(argv[1], nullptr, 10) : quickMode() ? 100000 : 1000000;
+    // Fewer would make the step 0 and the marks never end.
+    if (plan.count < 10)
+        fail("soak [readings]: at least 10 readings");
     plan.step = plan.count >= 1000000 ? 100000 : plan.count / 10;
-    plan.early = plan.count >= 1000000 ? 200000 : plan.count / 5;
+    // The second mark, so that it is one taken whatever the count.
+    plan.early = 2 * plan.step;
     return plan;
 }
 

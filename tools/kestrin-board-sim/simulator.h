@@ -25,7 +25,10 @@ class Simulator
 public:
     explicit Simulator(const SimOptions& options);
 
-    // Opens the line, the transcript and the signals; says why when it cannot.
+    // Takes the signals that end it, opens the line and the transcript; says
+    // why and returns false when it cannot. Watches who opens a
+    // pseudo-terminal; when it cannot, it says so and sends whether or not
+    // anyone listens.
     bool start();
     // Until a signal, q, the end of the burst (--exit-after-burst) or the
     // line failing; the exit status, 1 after a failure.

@@ -11,6 +11,7 @@
 #include "benchsupport.h"
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -230,10 +231,128 @@ LaneFigures laneFigures(const Lane& lane, long count)
         percentile(durable, 50), percentile(durable, 99) };
 }
 
+// Sends the lane's next reading as the line would: its characters before the
+// CR once they are due, then CR LF at the CR's time. True when it finished a
+// reading; otherwise `wake` is lowered to when the lane next has something to
+// send.
+bool playLane(Lane& lane, long count, double& wake)
+{
+    if (lane.next > count + 1)
+        return false;
+    // Each reading takes its characters' time on the line; its CR is its
+    // second to last character.
+    const std::string line = readingLine(lane.next);
+    const double crDue = lane.due + double(line.size() - 2) * CharSeconds;
+    if (!lane.bodySent && now() >= lane.due) {
+        lane.session.pty.sendAll(line.substr(0, line.size() - 2));
+        lane.bodySent = true;
+    }
+    if (lane.bodySent && now() >= crDue) {
+        lane.crAt[size_t(lane.next)] = now();
+        lane.session.pty.sendAll("\r\n");
+        lane.due += double(line.size()) * CharSeconds;
+        ++lane.next;
+        lane.bodySent = false;
+        return true;
+    }
+    wake = std::min(wake, lane.bodySent ? crDue : lane.due);
+    return false;
+}
+
+using Lanes = std::array<Lane*, 2>; // the program's, then the floor's
+
+// Waits for either log to grow until `wake` (5 s at the most), then takes in
+// both; fails when a lane has sent everything and its records stopped coming.
+void followLogs(const Lanes& lanes, long count, double wake)
+{
+    const double timeout = std::min(wake - now(), 5.0);
+    if (timeout > 0) {
+        pollfd p[2] = { { lanes[0]->session.log->fd(), POLLIN, 0 },
+            { lanes[1]->session.log->fd(), POLLIN, 0 } };
+        timespec ts { time_t(timeout), long((timeout - double(time_t(timeout))) * 1e9) };
+        ::ppoll(p, 2, &ts, nullptr);
+    }
+    for (Lane* lane : lanes) {
+        LogWatch& log = *lane->session.log;
+        if (log.handleEvents() == 0 && lane->next > count + 1 && log.records() < count + 1
+            && now() - log.lastRecordAt() > 10.0)
+            fail("readings went missing in the latency run");
+    }
+}
+
+// Plays readings 2 .. count+1 on both lanes until both logs hold them all.
+void playLanes(const Lanes& lanes, long count)
+{
+    const auto pending = [&] {
+        for (const Lane* lane : lanes) {
+            if (lane->next <= count + 1 || lane->session.log->records() < count + 1)
+                return true;
+        }
+        return false;
+    };
+    while (pending()) {
+        double wake = 1e18;
+        bool sent = false;
+        for (Lane* lane : lanes)
+            sent = playLane(*lane, count, wake) || sent;
+        if (!sent)
+            followLogs(lanes, count, wake);
+    }
+}
+
+// The last records' close, after their sync; fails on a record out of order.
+void waitForLastClose(const Lanes& lanes, long count)
+{
+    const double until = now() + 2.0;
+    for (Lane* lane : lanes) {
+        LogWatch& log = *lane->session.log;
+        while (log.durableAt(count) < 0 && now() < until) {
+            pollfd p { log.fd(), POLLIN, 0 };
+            ::poll(&p, 1, 50);
+            log.handleEvents();
+        }
+        if (!log.inOrder())
+            fail("latency run: " + log.badRecord());
+    }
+}
+
+struct LatencyRun
+{
+    LaneFigures program;
+    LaneFigures floor;
+};
+
 // The program and the least a logger can do (floorLogger) side by side in the
 // same run, each with its own board and folder on the same disk: what the
 // disk and the scheduler do to one, they do to the other. The floor's board
 // runs half a reading behind, so that the two syncs seldom meet.
+LatencyRun latencyRun(long count)
+{
+    Lane floorLane(true, count);
+    Lane programLane(false, count);
+    // A reading such as "<KS1234.000*" CR LF is 14 characters on the line.
+    const double start = now() + 0.2;
+    programLane.due = start;
+    floorLane.due = start + 7 * CharSeconds;
+    const Lanes lanes { &programLane, &floorLane };
+    playLanes(lanes, count);
+    waitForLastClose(lanes, count);
+    return { laneFigures(programLane, count), laneFigures(floorLane, count) };
+}
+
+void noteLatencyRun(int run, const LatencyRun& figures)
+{
+    const LaneFigures& program = figures.program;
+    const LaneFigures& floor = figures.floor;
+    char text[300];
+    std::snprintf(text, sizeof text,
+        "latency run %d: in file p50 %.3f p99 %.3f max %.3f ms (floor p50 %.3f p99 %.3f max "
+        "%.3f ms); synced and closed p50 %.3f p99 %.3f ms (floor p99 %.3f ms)",
+        run + 1, program.p50, program.p99, program.max, floor.p50, floor.p99, floor.max,
+        program.synced50, program.synced99, floor.synced99);
+    note(text);
+}
+
 void latency()
 {
     const long count = quickMode() ? 300 : 2000;
@@ -241,75 +360,9 @@ void latency()
     std::vector<double> p50s, p99s, synced50s, synced99s, floor50s, floor99s, floorSynced99s,
         over99s;
     for (int run = 0; run < runs; ++run) {
-        Lane floorLane(true, count);
-        Lane programLane(false, count);
-        Lane* lanes[] = { &programLane, &floorLane };
-        // A reading such as "<KS1234.000*" CR LF is 14 characters on the line.
-        const double start = now() + 0.2;
-        programLane.due = start;
-        floorLane.due = start + 7 * CharSeconds;
-        const auto pending = [&] {
-            for (const Lane* lane : lanes) {
-                if (lane->next <= count + 1 || lane->session.log->records() < count + 1)
-                    return true;
-            }
-            return false;
-        };
-        while (pending()) {
-            double wake = 1e18;
-            bool sent = false;
-            for (Lane* lane : lanes) {
-                if (lane->next > count + 1)
-                    continue;
-                // Each reading takes its characters' time on the line; its CR
-                // is its second to last character.
-                const std::string line = readingLine(lane->next);
-                const double crDue = lane->due + double(line.size() - 2) * CharSeconds;
-                if (!lane->bodySent && now() >= lane->due) {
-                    lane->session.pty.sendAll(line.substr(0, line.size() - 2));
-                    lane->bodySent = true;
-                }
-                if (lane->bodySent && now() >= crDue) {
-                    lane->crAt[size_t(lane->next)] = now();
-                    lane->session.pty.sendAll("\r\n");
-                    lane->due += double(line.size()) * CharSeconds;
-                    ++lane->next;
-                    lane->bodySent = false;
-                    sent = true;
-                    continue;
-                }
-                wake = std::min(wake, lane->bodySent ? crDue : lane->due);
-            }
-            if (sent)
-                continue;
-            const double timeout = std::min(wake - now(), 5.0);
-            if (timeout > 0) {
-                pollfd p[2] = { { programLane.session.log->fd(), POLLIN, 0 },
-                    { floorLane.session.log->fd(), POLLIN, 0 } };
-                timespec ts { time_t(timeout), long((timeout - double(time_t(timeout))) * 1e9) };
-                ::ppoll(p, 2, &ts, nullptr);
-            }
-            for (Lane* lane : lanes) {
-                LogWatch& log = *lane->session.log;
-                if (log.handleEvents() == 0 && lane->next > count + 1 && log.records() < count + 1
-                    && now() - log.lastRecordAt() > 10.0)
-                    fail("readings went missing in the latency run");
-            }
-        }
-        // The last records' close, after their sync.
-        const double until = now() + 2.0;
-        for (Lane* lane : lanes) {
-            LogWatch& log = *lane->session.log;
-            while (log.durableAt(count) < 0 && now() < until) {
-                pollfd p { log.fd(), POLLIN, 0 };
-                ::poll(&p, 1, 50);
-                log.handleEvents();
-            }
-            if (!log.inOrder())
-                fail("latency run: " + log.badRecord());
-        }
-        const LaneFigures program = laneFigures(programLane, count);
-        const LaneFigures floor = laneFigures(floorLane, count);
+        const LatencyRun figures = latencyRun(count);
+        const LaneFigures& program = figures.program;
+        const LaneFigures& floor = figures.floor;
         p50s.push_back(program.p50);
         p99s.push_back(program.p99);
         synced50s.push_back(program.synced50);
@@ -318,13 +371,7 @@ void latency()
         floor99s.push_back(floor.p99);
         floorSynced99s.push_back(floor.synced99);
         over99s.push_back(program.p99 - floor.p99);
-        char text[300];
-        std::snprintf(text, sizeof text,
-            "latency run %d: in file p50 %.3f p99 %.3f max %.3f ms (floor p50 %.3f p99 %.3f max "
-            "%.3f ms); synced and closed p50 %.3f p99 %.3f ms (floor p99 %.3f ms)",
-            run + 1, program.p50, program.p99, program.max, floor.p50, floor.p99, floor.max,
-            program.synced50, program.synced99, floor.synced99);
-        note(text);
+        noteLatencyRun(run, figures);
     }
     note("latency: " + std::to_string(count) + " readings at the line's pace (about "
         + std::to_string(long(1.0 / (14 * CharSeconds))) + " a second) to the program and to the "

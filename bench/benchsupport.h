@@ -4,7 +4,7 @@
 // What the benchmarks share: a pseudo-terminal played as the board, a private
 // program folder holding a copy of `tarvik`, the program started in it, the
 // log file watched record by record as it grows, and figures printed as
-// "name value unit  (goal ...)".
+// "name value unit  goal: ...".
 //
 // Plain C++ and POSIX: the measuring side must cost as little as it can on a
 // two-core machine and must not share a Qt event loop with what it measures.
@@ -21,7 +21,7 @@ double now(); // CLOCK_MONOTONIC seconds
 // Sleeps until the monotonic clock reads `deadline`.
 void sleepUntil(double deadline);
 
-bool quickMode(); // BENCH_QUICK=1
+bool quickMode(); // BENCH_QUICK set, and not to 0
 
 double median(std::vector<double> values);
 double percentile(std::vector<double> values, double p); // p in [0, 100]
@@ -63,7 +63,8 @@ private:
 };
 
 // A temporary folder holding a copy of the program (its folder is where it
-// finds Settings.ini, its com1 link and Default.csv), removed at the end.
+// finds Settings.ini, its com1 link and Default.csv), removed at the end
+// unless BENCH_KEEP is set.
 class ProgramFolder
 {
 public:

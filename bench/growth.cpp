@@ -24,6 +24,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <utility>
+#include <vector>
 
 #if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>
@@ -89,6 +91,102 @@ Round timeReadings(bench::Pty& pty, const LogView* view, long first, long count,
     return r;
 }
 
+constexpr int SmallView = 1000;
+constexpr int FullView = 100000;
+
+struct Plan
+{
+    int rounds = 0;
+    long perRound = 0; // readings a side a round
+    // For a profiler: BENCH_GROWTH_ONLY=1000 or 100000 runs one side only.
+    int only = 0;
+};
+
+Plan planFromEnvironment()
+{
+    const bool quick = bench::quickMode();
+    Plan plan;
+    plan.rounds = qEnvironmentVariableIntValue("BENCH_GROWTH_ROUNDS") > 0
+        ? qEnvironmentVariableIntValue("BENCH_GROWTH_ROUNDS")
+        : quick ? 3
+                : 7;
+    plan.perRound = quick ? 300 : 1000;
+    plan.only = qEnvironmentVariableIntValue("BENCH_GROWTH_ONLY");
+    return plan;
+}
+
+// A figure of each round: wall time, CPU time and the median reading; a
+// side's in microseconds a reading, or the ratios of the full side's to the
+// small side's.
+struct PerRound
+{
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    std::vector<double> p50;
+};
+
+void noteRound(int round, int lines, const PerRound& side)
+{
+    char text[160];
+    std::snprintf(text, sizeof text,
+        "growth round %d, %6d lines: %.1f us a reading (CPU %.1f us, p50 %.1f us)", round + 1,
+        lines, side.wall.back(), side.cpu.back(), side.p50.back());
+    bench::note(text);
+}
+
+// The timed rounds, the two sides back to back in each; `value` is the next
+// reading's and moves on.
+std::pair<PerRound, PerRound> runRounds(
+    bench::Pty& pty, LogView* view, const Plan& plan, long& value)
+{
+    PerRound small, full;
+    for (int round = 0; round < plan.rounds; ++round) {
+        for (const int lines : { SmallView, FullView }) {
+            if (plan.only && lines != plan.only)
+                continue;
+            fillView(view, lines, value);
+            const Round r = timeReadings(pty, view, value, plan.perRound, plan.only != 0);
+            value += plan.perRound;
+            PerRound& side = lines == SmallView ? small : full;
+            side.wall.push_back(r.wallPerReading * 1e6);
+            side.cpu.push_back(r.cpuPerReading * 1e6);
+            side.p50.push_back(r.p50 * 1e6);
+            noteRound(round, lines, side);
+        }
+    }
+    return { small, full };
+}
+
+void printGrowth(const PerRound& small, const PerRound& full)
+{
+    // Each round's two sides run back to back, so their ratio is the least
+    // touched by other work on the machine coming and going.
+    PerRound paired;
+    for (size_t i = 0; i < small.wall.size() && i < full.wall.size(); ++i) {
+        paired.wall.push_back(full.wall[i] / small.wall[i]);
+        paired.cpu.push_back(full.cpu[i] / small.cpu[i]);
+        paired.p50.push_back(full.p50[i] / small.p50[i]);
+    }
+    bench::printFigure("growth_cost_1000_lines", bench::median(small.wall), "us/reading",
+        "(wall, median of rounds)");
+    bench::printFigure("growth_cost_100000_lines", bench::median(full.wall), "us/reading",
+        "(wall, median of rounds)");
+    bench::printFigure("growth_cpu_1000_lines", bench::median(small.cpu), "us/reading", "(CPU)");
+    bench::printFigure("growth_cpu_100000_lines", bench::median(full.cpu), "us/reading", "(CPU)");
+    bench::printFigure("growth_ratio", bench::median(paired.wall), "x",
+        "< 1.10 (median of the rounds' ratios)", 2);
+    if (!paired.wall.empty()) {
+        const auto [low, high] = std::minmax_element(paired.wall.begin(), paired.wall.end());
+        bench::printFigure("growth_ratio_min", *low, "x", "(lowest round)", 2);
+        bench::printFigure("growth_ratio_max", *high, "x", "(highest round)", 2);
+    }
+    bench::printFigure("growth_ratio_cpu", bench::median(paired.cpu), "x", "(CPU time)", 2);
+    // A round's mean takes every stall other work caused; its median reading
+    // does not.
+    bench::printFigure("growth_ratio_p50", bench::median(paired.p50), "x",
+        "(median reading of each round, median of the rounds' ratios)", 2);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -116,73 +214,18 @@ int main(int argc, char** argv)
     window.show();
     QCoreApplication::processEvents();
 
-    const bool quick = bench::quickMode();
-    const int rounds = qEnvironmentVariableIntValue("BENCH_GROWTH_ROUNDS") > 0
-        ? qEnvironmentVariableIntValue("BENCH_GROWTH_ROUNDS")
-        : quick ? 3
-                : 7;
-    const long perRound = quick ? 300 : 1000;
-    constexpr int SmallView = 1000;
-    constexpr int FullView = 100000;
-
+    const Plan plan = planFromEnvironment();
     // A first round to settle caches and the file.
     fillView(window.logView(), SmallView, 1);
     long value = 1;
-    timeReadings(pty, window.logView(), value, perRound, false);
-    value += perRound;
+    timeReadings(pty, window.logView(), value, plan.perRound, false);
+    value += plan.perRound;
 
-    // For a profiler: BENCH_GROWTH_ONLY=1000 or 100000 runs one side only.
-    const int only = qEnvironmentVariableIntValue("BENCH_GROWTH_ONLY");
-
-    std::vector<double> smallWall, fullWall, smallCpu, fullCpu, smallP50, fullP50;
-    for (int round = 0; round < rounds; ++round) {
-        for (const int lines : { SmallView, FullView }) {
-            if (only && lines != only)
-                continue;
-            fillView(window.logView(), lines, value);
-            const Round r = timeReadings(pty, window.logView(), value, perRound, only != 0);
-            value += perRound;
-            auto& wall = lines == SmallView ? smallWall : fullWall;
-            auto& cpu = lines == SmallView ? smallCpu : fullCpu;
-            auto& p50 = lines == SmallView ? smallP50 : fullP50;
-            wall.push_back(r.wallPerReading * 1e6);
-            cpu.push_back(r.cpuPerReading * 1e6);
-            p50.push_back(r.p50 * 1e6);
-            char text[160];
-            std::snprintf(text, sizeof text,
-                "growth round %d, %6d lines: %.1f us a reading (CPU %.1f us, p50 %.1f us)",
-                round + 1, lines, wall.back(), cpu.back(), p50.back());
-            bench::note(text);
-        }
-    }
-    bench::note("growth: " + std::to_string(rounds) + " rounds of " + std::to_string(perRound)
-        + " readings each side, log on " + base.toStdString());
-    bench::printFigure("growth_readings_per_side", double(rounds * perRound), "readings", "", 0);
-    const double small = bench::median(smallWall);
-    const double full = bench::median(fullWall);
-    // Each round's two sides run back to back, so their ratio is the least
-    // touched by other work on the machine coming and going.
-    std::vector<double> paired, pairedCpu, pairedP50;
-    for (size_t i = 0; i < smallWall.size() && i < fullWall.size(); ++i) {
-        paired.push_back(fullWall[i] / smallWall[i]);
-        pairedCpu.push_back(fullCpu[i] / smallCpu[i]);
-        pairedP50.push_back(fullP50[i] / smallP50[i]);
-    }
-    bench::printFigure("growth_cost_1000_lines", small, "us/reading", "(wall, median of rounds)");
-    bench::printFigure("growth_cost_100000_lines", full, "us/reading", "(wall, median of rounds)");
-    bench::printFigure("growth_cpu_1000_lines", bench::median(smallCpu), "us/reading", "(CPU)");
-    bench::printFigure("growth_cpu_100000_lines", bench::median(fullCpu), "us/reading", "(CPU)");
+    const auto [small, full] = runRounds(pty, window.logView(), plan, value);
+    bench::note("growth: " + std::to_string(plan.rounds) + " rounds of "
+        + std::to_string(plan.perRound) + " readings each side, log on " + base.toStdString());
     bench::printFigure(
-        "growth_ratio", bench::median(paired), "x", "< 1.10 (median of the rounds' ratios)", 2);
-    if (!paired.empty()) {
-        const auto [low, high] = std::minmax_element(paired.begin(), paired.end());
-        bench::printFigure("growth_ratio_min", *low, "x", "(lowest round)", 2);
-        bench::printFigure("growth_ratio_max", *high, "x", "(highest round)", 2);
-    }
-    bench::printFigure("growth_ratio_cpu", bench::median(pairedCpu), "x", "(CPU time)", 2);
-    // A round's mean takes every stall other work caused; its median reading
-    // does not.
-    bench::printFigure("growth_ratio_p50", bench::median(pairedP50), "x",
-        "(median reading of each round, median of the rounds' ratios)", 2);
+        "growth_readings_per_side", double(plan.rounds * plan.perRound), "readings", "", 0);
+    printGrowth(small, full);
     return 0;
 }

@@ -74,9 +74,10 @@ public:
     // The six flag characters of an "<IN" reply, wire position 4 first.
     QString inputFlagText() const;
 
-    // Splits a SCALE3=/SCALE4= argument into fields A and B by the lengths the
-    // program can send (A: 1, 2 or 6+ digits; B: 1 or 6+ digits). Nothing for
-    // an argument that no factor produces or that holds a non-hex character.
+    // Splits a SCALE3=/SCALE4= argument into fields A and B by the lengths
+    // that factors from 0 to 42,949,672.95 are encoded in (A: 1, 2 or 6 to 8
+    // digits; B: 1 or 6 to 7 digits). Nothing for any other length, such as a
+    // negative factor's sixteen digits, or for a non-hex character.
     struct ScaleFields
     {
         QStringView a;

@@ -3,8 +3,9 @@
 // device. The parts live in units of their own: the board's answers in
 // boardmodel, the command line in simoptions, the line in boardline, who has
 // it open in peerwatch, the keys in keyboard, the record of received lines in
-// transcript, the 9600 baud pace in pacer, and the poll loop joining them in
-// simulator.
+// transcript, the 9600 baud pace in pacer, the signals that end it in
+// endsignals, what it tells its terminal in messages, and the poll loop
+// joining them in simulator.
 
 #include "simoptions.h"
 #include "simulator.h"

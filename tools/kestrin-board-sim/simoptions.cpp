@@ -167,8 +167,9 @@ struct Declared
     QCommandLineOption version { u"version"_s, u"Show the version and end."_s };
 };
 
-// Reads the values the parser accepted into `options`; the error otherwise.
-QString takeValues(const QCommandLineParser& parser, const Declared& declared, SimOptions& options)
+// The options taken as given: the paths and the switches.
+void takePlainValues(
+    const QCommandLineParser& parser, const Declared& declared, SimOptions& options)
 {
     options.linkPath = parser.value(declared.link);
     options.devicePath = parser.value(declared.device);
@@ -176,10 +177,13 @@ QString takeValues(const QCommandLineParser& parser, const Declared& declared, S
     options.exitAfterBurst = parser.isSet(declared.exitAfterBurst);
     options.pace = !parser.isSet(declared.noPace);
     options.verbose = parser.isSet(declared.verbose);
+}
 
-    if (!parser.positionalArguments().isEmpty())
-        return u"unknown argument %1"_s.arg(parser.positionalArguments().constFirst());
-
+// The options whose value must be one of a few words or a number in range;
+// the refusal of the first wrong one, in this order.
+QString takeCheckedValues(
+    const QCommandLineParser& parser, const Declared& declared, SimOptions& options)
+{
     using Motion = BoardModel::Motion;
     using LineEnd = BoardModel::LineEnd;
     using Take = bool (*)(const QString&, SimOptions&);
@@ -219,6 +223,17 @@ QString takeValues(const QCommandLineParser& parser, const Declared& declared, S
         if (parser.isSet(rule.option) && !rule.take(parser.value(rule.option), options))
             return rule.refusal;
     }
+    return {};
+}
+
+// Reads the values the parser accepted into `options`; the error otherwise.
+QString takeValues(const QCommandLineParser& parser, const Declared& declared, SimOptions& options)
+{
+    takePlainValues(parser, declared, options);
+    if (!parser.positionalArguments().isEmpty())
+        return u"unknown argument %1"_s.arg(parser.positionalArguments().constFirst());
+    if (QString refusal = takeCheckedValues(parser, declared, options); !refusal.isEmpty())
+        return refusal;
     if (options.linkPath.isEmpty() == options.devicePath.isEmpty())
         return u"give exactly one of --link PATH and --device PATH"_s;
     if (options.exitAfterBurst && options.burst == 0)

@@ -24,6 +24,18 @@ double monotonicSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+// ppoll()'s timeout until `wakeAt` on the monotonic clock, in `timeout`; none
+// (wait for a descriptor) when `wakeAt` is negative.
+timespec* timeoutUntil(double wakeAt, timespec& timeout)
+{
+    if (wakeAt < 0.0)
+        return nullptr;
+    const double wait = std::max(0.0, wakeAt - monotonicSeconds());
+    timeout.tv_sec = static_cast<time_t>(wait);
+    timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+    return &timeout;
+}
+
 QString escapedText(const QString& line)
 {
     return QString::fromLatin1(escaped(line.toLatin1()));
@@ -240,83 +252,104 @@ bool Simulator::burstFullyRead()
     return m_line->allRead();
 }
 
+// The burst once its time has come; it goes out once.
+void Simulator::sendBurstWhenDue(double now)
+{
+    if (m_burstAt < 0.0 || now < m_burstAt)
+        return;
+    m_burstAt = -1.0;
+    for (long k = 1; k <= m_options.burst; ++k)
+        sendReading(static_cast<double>(k), false);
+    m_burstSent = true;
+    say(u"burst of %1 readings queued"_s.arg(m_options.burst));
+}
+
+// The reading of --reading-interval. After a long stall the next one is due
+// a whole interval from now, not at once for every interval missed.
+void Simulator::sendReadingWhenDue(double now)
+{
+    if (m_nextReading <= 0.0 || now < m_nextReading)
+        return;
+    sendReading(m_model.position(Encoder::Channel3, now - m_start), false);
+    m_nextReading += m_options.readingInterval;
+    if (m_nextReading <= now)
+        m_nextReading = now + m_options.readingInterval;
+}
+
+// The earliest time something is due without any descriptor waking the loop:
+// the burst, the next reading, the pacer's next byte, a look at whether the
+// burst has been read. Negative when nothing is.
+double Simulator::wakeTime(double now) const
+{
+    double wakeAt = -1.0;
+    const auto wakeBy = [&](double at) {
+        if (at >= 0.0 && (wakeAt < 0.0 || at < wakeAt))
+            wakeAt = at;
+    };
+    wakeBy(m_burstAt);
+    if (m_nextReading > 0.0)
+        wakeBy(m_nextReading);
+    if (!m_pacer.isEmpty() && !m_waitWritable)
+        wakeBy(m_pacer.nextAt(now));
+    if (m_options.exitAfterBurst && m_burstSent)
+        wakeBy(now + 0.02); // the reader's progress wakes nothing here
+    return wakeAt;
+}
+
+// Waits until a descriptor is ready or `wakeAt`, then hands what is ready to
+// its part. False when the board is to end: a signal, or ppoll() failing.
+bool Simulator::waitAndHandle(double wakeAt)
+{
+    // Opens and closes first, so what arrives with them already knows
+    // whether anyone listens.
+    enum Watched : std::size_t
+    {
+        Signals,
+        Peers,
+        Line,
+        Terminal
+    };
+    std::vector<pollfd> fds {
+        { m_signals.fd(), POLLIN, 0 },
+        { m_peers.fd(), POLLIN, 0 }, // ignored by ppoll() while negative
+        { m_line->fd(), static_cast<short>(POLLIN | (m_waitWritable ? POLLOUT : 0)), 0 },
+        { m_keyboard.isOpen() ? m_keyboard.fd() : -1, POLLIN, 0 },
+    };
+    timespec timeout {};
+    if (::ppoll(fds.data(), fds.size(), timeoutUntil(wakeAt, timeout), nullptr) < 0) {
+        if (errno == EINTR)
+            return true;
+        say(systemError(u"poll failed"_s));
+        m_failed = true;
+        return false;
+    }
+
+    if (fds[Signals].revents & POLLIN) {
+        say(u"ending on signal %1"_s.arg(m_signals.take()));
+        return false;
+    }
+    if (fds[Peers].revents & POLLIN)
+        readPeers();
+    if (fds[Line].revents & POLLOUT)
+        m_waitWritable = false;
+    if (fds[Line].revents & (POLLIN | POLLERR | POLLHUP))
+        readLine();
+    if (fds[Terminal].revents & (POLLIN | POLLHUP | POLLERR))
+        readKeys();
+    return true;
+}
+
 int Simulator::run()
 {
     while (!m_quit) {
         const double now = monotonicSeconds();
-        if (m_burstAt >= 0.0 && now >= m_burstAt) {
-            m_burstAt = -1.0;
-            for (long k = 1; k <= m_options.burst; ++k)
-                sendReading(static_cast<double>(k), false);
-            m_burstSent = true;
-            say(u"burst of %1 readings queued"_s.arg(m_options.burst));
-        }
-        if (m_nextReading > 0.0 && now >= m_nextReading) {
-            sendReading(m_model.position(Encoder::Channel3, now - m_start), false);
-            m_nextReading += m_options.readingInterval;
-            if (m_nextReading <= now)
-                m_nextReading = now + m_options.readingInterval;
-        }
+        sendBurstWhenDue(now);
+        sendReadingWhenDue(now);
         sendDue(now);
         if (m_options.exitAfterBurst && m_burstSent && burstFullyRead())
             break;
-
-        double wakeAt = -1.0;
-        const auto wakeBy = [&](double at) {
-            if (at >= 0.0 && (wakeAt < 0.0 || at < wakeAt))
-                wakeAt = at;
-        };
-        wakeBy(m_burstAt);
-        if (m_nextReading > 0.0)
-            wakeBy(m_nextReading);
-        if (!m_pacer.isEmpty() && !m_waitWritable)
-            wakeBy(m_pacer.nextAt(now));
-        if (m_options.exitAfterBurst && m_burstSent)
-            wakeBy(now + 0.02); // the reader's progress wakes nothing here
-
-        // Opens and closes first, so what arrives with them already knows
-        // whether anyone listens.
-        enum Watched : std::size_t
-        {
-            Signals,
-            Peers,
-            Line,
-            Terminal
-        };
-        std::vector<pollfd> fds {
-            { m_signals.fd(), POLLIN, 0 },
-            { m_peers.fd(), POLLIN, 0 }, // ignored by ppoll() while negative
-            { m_line->fd(), static_cast<short>(POLLIN | (m_waitWritable ? POLLOUT : 0)), 0 },
-            { m_keyboard.isOpen() ? m_keyboard.fd() : -1, POLLIN, 0 },
-        };
-
-        timespec timeout {};
-        timespec* timeoutPtr = nullptr;
-        if (wakeAt >= 0.0) {
-            const double wait = std::max(0.0, wakeAt - monotonicSeconds());
-            timeout.tv_sec = static_cast<time_t>(wait);
-            timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
-            timeoutPtr = &timeout;
-        }
-        if (::ppoll(fds.data(), fds.size(), timeoutPtr, nullptr) < 0) {
-            if (errno == EINTR)
-                continue;
-            say(systemError(u"poll failed"_s));
-            return 1;
-        }
-
-        if (fds[Signals].revents & POLLIN) {
-            say(u"ending on signal %1"_s.arg(m_signals.take()));
+        if (!waitAndHandle(wakeTime(now)))
             break;
-        }
-        if (fds[Peers].revents & POLLIN)
-            readPeers();
-        if (fds[Line].revents & POLLOUT)
-            m_waitWritable = false;
-        if (fds[Line].revents & (POLLIN | POLLERR | POLLHUP))
-            readLine();
-        if (fds[Terminal].revents & (POLLIN | POLLHUP | POLLERR))
-            readKeys();
     }
     return m_failed ? 1 : 0;
 }

@@ -25,9 +25,13 @@ class Simulator
 public:
     explicit Simulator(const SimOptions& options);
 
-    // Opens the line, the transcript and the signals; says why when it cannot.
+    // Takes the signals that end it, opens the line and the transcript; says
+    // why and returns false when it cannot. Watches who opens a
+    // pseudo-terminal; when it cannot, it says so and sends whether or not
+    // anyone listens.
     bool start();
-    // Until a signal, q or the end of the burst; the exit status.
+    // Until a signal, q, the end of the burst (--exit-after-burst) or the
+    // line failing; the exit status, 1 after a failure.
     int run();
 
 private:
@@ -41,8 +45,12 @@ private:
     void readPeers();
     void send(const QByteArray& line, bool fromTerminal);
     void sendReading(double value, bool fromTerminal);
+    void sendBurstWhenDue(double now);
+    void sendReadingWhenDue(double now);
     void sendDue(double now);
     bool burstFullyRead();
+    double wakeTime(double now) const;
+    bool waitAndHandle(double wakeAt);
 
     SimOptions m_options;
     BoardModel m_model;

@@ -208,6 +208,10 @@ private Q_SLOTS:
                 == board.devicePath()
                     + u": skipped: in use by tarvik (process %1)"_s.arg(tarvik.processId()),
             qPrintable(ran.out + ran.err));
+        QVERIFY2(
+            ran.out.endsWith(
+                u"No port answered as the board; ports in use were not asked (is tarvik running already?)\n"_s),
+            qPrintable(ran.out));
         // Nothing was sent to the board, and tarvik goes on logging.
         QCOMPARE(board.takeReceived(), QByteArray());
         QVERIFY(board.send("<KS2.5*\r\n"));

@@ -139,11 +139,18 @@ int runFind(const Setup& setup, const QStringList& devices, QTextStream& out, QT
             << boards[0].candidate.stableName << Qt::endl;
         return Done;
     }
-    if (boards.isEmpty())
+    const bool someInUse = std::any_of(findings.cbegin(), findings.cend(),
+        [](const Finding& f) { return f.verdict == Finding::Verdict::InUse; });
+    if (boards.isEmpty() && someInUse) {
+        out << "No port answered as the board; ports in use were not asked (is tarvik running "
+               "already?)"
+            << Qt::endl;
+    } else if (boards.isEmpty()) {
         out << "No port answered as the board. Is it switched on and plugged in?" << Qt::endl;
-    else
+    } else {
         out << boards.size() << " ports answered as a board: choose one, tarvik-port use PORT"
             << Qt::endl;
+    }
     return NotDone;
 }
 

@@ -55,7 +55,8 @@ constexpr auto Epilogue
       "  board or more than one; use: the port or a file was refused), 2 for a wrong\n"
       "  command line or a PORT that does not exist.\n"_L1;
 
-std::optional<int> portNumber(const QString& text)
+// For --com, which Windows does not take.
+[[maybe_unused]] std::optional<int> portNumber(const QString& text)
 {
     bool ok = false;
     const int number = text.toInt(&ok);

@@ -48,7 +48,8 @@ QString describe(const SerialPortEntry& port)
     return text;
 }
 
-QString accessText(const PortAccess& access)
+// Not on Windows, which tells who holds a COM port only to the one who opens it.
+[[maybe_unused]] QString accessText(const PortAccess& access)
 {
     switch (access.state) {
     case PortAccess::State::Free:

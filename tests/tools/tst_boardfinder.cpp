@@ -139,22 +139,6 @@ private Q_SLOTS:
             QVERIFY(other.isOpen());
     }
 
-    void eachPortHasItsOwnVerdict()
-    {
-        // Asked together, the answers do not mix.
-        PlayedBoard a(PlayedBoard::Plays::Silent);
-        PlayedBoard b(PlayedBoard::Plays::Board);
-        PlayedBoard c(PlayedBoard::Plays::Garbage);
-        QTemporaryDir folder;
-        const QList<Finding> findings
-            = tarvikport::findBoards({ candidateFor(a.device(), folder.path()),
-                candidateFor(b.device(), folder.path()), candidateFor(c.device(), folder.path()) });
-        QCOMPARE(findings.size(), 3);
-        QCOMPARE(findings[0].verdict, Finding::Verdict::NoAnswer);
-        QCOMPARE(findings[1].verdict, Finding::Verdict::Board);
-        QCOMPARE(findings[2].verdict, Finding::Verdict::SomethingElse);
-    }
-
     void notADeviceIsNeverOpened_data()
     {
         QTest::addColumn<QString>("kind");

@@ -282,20 +282,6 @@ private Q_SLOTS:
             QVERIFY2(lines[i].startsWith(devices[i] + u": "_s), qPrintable(lines[i]));
         QCOMPARE(lines.constLast(), QString(summary).replace(u"%2"_s, devices.constLast()));
     }
-
-    void findRefusesAMissingDevice()
-    {
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        QTemporaryDir folder;
-        const int ran = tarvikport::runFind(
-            tarvikport::makeSetup(folder.path(), {}), { u"/dev/no-such-tty"_s }, out, err);
-        err.flush();
-        QCOMPARE(ran, 2);
-        QCOMPARE(errText, u"tarvik-port: no such port: /dev/no-such-tty\n"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_PortCommands)

@@ -1,29 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/endsignals.h"
 #include "ui/frmmain.h"
+#include "core/datafolder.h"
 #include "core/module1.h"
 
 #include <QApplication>
-
-#ifdef TARVIK_DATA_IN_PROGRAMDATA
-#include <QDir>
-
-#include <shlobj.h>
-
-namespace {
-// %ProgramData%\Tarvik, asked of Windows rather than of the environment,
-// which the user may change.
-QString programDataFolder()
-{
-    PWSTR path = nullptr;
-    QString folder;
-    if (SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path) == S_OK)
-        folder = QDir::fromNativeSeparators(QString::fromWCharArray(path)) + QStringLiteral("/Tarvik");
-    CoTaskMemFree(path);
-    return folder;
-}
-} // namespace
-#endif
 
 int main(int argc, char* argv[])
 {
@@ -39,11 +20,11 @@ int main(int argc, char* argv[])
     // folder, which they must not be able to write; a build run where it
     // lies keeps them beside itself.
 #ifdef TARVIK_DATA_IN_PROGRAMDATA
-    const QString dataFolder = programDataFolder();
+    constexpr DataPlace place = DataPlace::ProgramData;
 #else
-    const QString dataFolder = QStringLiteral(TARVIK_DATA_DIR);
+    constexpr DataPlace place = DataPlace::BuiltIn;
 #endif
-    Module1 module(dataFolder.isEmpty() ? QCoreApplication::applicationDirPath() : dataFolder);
+    Module1 module(tarvikDataFolder(place, QStringLiteral(TARVIK_DATA_DIR)));
     frmMain window(module);
     if (!window.Form_Load())
         return 1;

@@ -3,7 +3,7 @@
 
 #include "core/inifile.h"
 #include "core/numbertext.h"
-#include "core/safefile.h"
+#include "core/portsetting.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -24,25 +24,20 @@ QString Module1::defaultLogFile() const
 
 void Module1::LoadComPortSetting()
 {
-    // Read as missing, the default would be written over the link: the
-    // operator must learn of it instead.
-    SettingsFileRefused = safefile::refusedLink(SettingsFile);
+    const ComPortSettingRead read = readComPortSetting(SettingsFile);
+    SettingsFileRefused = read.refused;
     if (!SettingsFileRefused.isEmpty())
         return;
-    QString value = ReadIniString(u"System"_s, u"ComPort"_s, SettingsFile);
-    const bool useDefault = value.isEmpty();
-    if (useDefault)
-        value = u"1"_s;
-    ComPortSetting = value;
-    if (useDefault)
+    ComPortSetting = read.value;
+    if (read.defaulted)
         SaveComPortSetting();
 }
 
-void Module1::SaveComPortSetting()
+bool Module1::SaveComPortSetting()
 {
-    // A folder we cannot write to is no reason to stop: the run goes on with
-    // the setting in memory.
-    WriteIniString(u"System"_s, u"ComPort"_s, ComPortSetting, SettingsFile);
+    // A folder we cannot write to is no reason for the program to stop: the
+    // run goes on with the setting in memory.
+    return WriteIniString(u"System"_s, u"ComPort"_s, ComPortSetting, SettingsFile);
 }
 
 void Module1::LogReading()

@@ -39,7 +39,8 @@ public:
     const LogTextFormat& textFormat() const { return m_textFormat; }
 
     void LoadComPortSetting();
-    void SaveComPortSetting();
+    // False when the settings file could not be written.
+    bool SaveComPortSetting();
 
     // Turns CurrentReading into its three texts, stamped now, and hands them
     // to the reading log.

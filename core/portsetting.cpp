@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "core/portsetting.h"
 
+#include "core/inifile.h"
 #include "core/numbertext.h"
+#include "core/safefile.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -20,6 +22,11 @@ std::optional<int> portNumberFromSetting(const QString& setting)
     return int(rounded);
 }
 
+QString comLinkPath(const QString& programFolder, int portNumber)
+{
+    return programFolder + u"/com"_s + QString::number(portNumber);
+}
+
 std::optional<QString> portNameFor(int portNumber, const QString& programFolder)
 {
     if (portNumber < 1 || portNumber > 255)
@@ -28,10 +35,25 @@ std::optional<QString> portNameFor(int portNumber, const QString& programFolder)
     Q_UNUSED(programFolder);
     return u"COM%1"_s.arg(portNumber);
 #else
-    const QString link = programFolder + u"/com"_s + QString::number(portNumber);
+    const QString link = comLinkPath(programFolder, portNumber);
     const QFileInfo info(link);
     if (info.exists() || info.isSymLink())
         return link;
     return u"/dev/ttyS"_s + QString::number(portNumber - 1);
 #endif
+}
+
+ComPortSettingRead readComPortSetting(const QString& settingsFile)
+{
+    ComPortSettingRead read;
+    // Read as missing, the default would be written over the link: the
+    // operator must learn of it instead.
+    read.refused = safefile::refusedLink(settingsFile);
+    if (!read.refused.isEmpty())
+        return read;
+    read.value = ReadIniString(u"System"_s, u"ComPort"_s, settingsFile);
+    read.defaulted = read.value.isEmpty();
+    if (read.defaulted)
+        read.value = DefaultComPortSetting.toString();
+    return read;
 }

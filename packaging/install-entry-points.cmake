@@ -29,7 +29,7 @@ file(INSTALL DESTINATION "${share_dir}/applications" TYPE FILE FILES "${staged}/
 # up before the program starts (files it makes are shared by the program
 # itself, whatever the umask).
 file(MAKE_DIRECTORY "$ENV{DESTDIR}${launcher_dir}")
-foreach(program tarvik kestrin-board-sim)
+foreach(program tarvik kestrin-board-sim tarvik-port)
     message(STATUS "Installing: $ENV{DESTDIR}${launcher_dir}/${program} -> ${CMAKE_INSTALL_PREFIX}/${program}")
     file(REMOVE "$ENV{DESTDIR}${launcher_dir}/${program}")
     file(CREATE_LINK "${CMAKE_INSTALL_PREFIX}/${program}" "$ENV{DESTDIR}${launcher_dir}/${program}"

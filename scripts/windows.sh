@@ -5,7 +5,7 @@
 #
 #   scripts/windows.sh            qt, build, package and test, skipping what is done
 #   scripts/windows.sh qt         cross-build Qt 6.4.2 into the cache (an hour or more)
-#   scripts/windows.sh build      tarvik.exe, kestrin tools and the tests for Windows
+#   scripts/windows.sh build      tarvik.exe, tarvik-port.exe and the tests for Windows
 #   scripts/windows.sh package    the portable zip and the NSIS installer
 #   scripts/windows.sh test       the Windows tests under Wine
 #
@@ -161,10 +161,10 @@ imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -nE 's/^\s*DLL Name: (.*)$/
 
 mingw_runtime_dirs=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
 
-# Copies into the stage every DLL that the program and the plugins it loads
+# Copies into the stage every DLL that the programs and the plugins they load
 # need, from the cross Qt or the MinGW runtime; system DLLs are Windows' own.
 collect_dlls() {
-    local stage=$1 queue=("$stage"/tarvik.exe "$stage"/platforms/*.dll "$stage"/styles/*.dll)
+    local stage=$1 queue=("$stage"/tarvik.exe "$stage"/tarvik-port.exe "$stage"/platforms/*.dll "$stage"/styles/*.dll)
     local seen=" " f dll src d
     while [ ${#queue[@]} -gt 0 ]; do
         f=${queue[0]}; queue=("${queue[@]:1}")
@@ -185,15 +185,16 @@ collect_dlls() {
 
 step_package() {
     require_qt
-    [ -f "$build/app/tarvik.exe" ] || step_build
+    [ -f "$build/app/tarvik.exe" ] && [ -f "$build/app/tarvik-port.exe" ] || step_build
     install_packages nsis zip
     local v stage out
     v=$(version)
     out=$build/dist
     stage=$out/tarvik-$v-windows-x64
     rm -rf "$out"; mkdir -p "$stage/platforms" "$stage/styles"
-    cp "$build/app/tarvik.exe" "$stage/"
-    x86_64-w64-mingw32-strip "$stage/tarvik.exe"
+    # tarvik-port.exe beside tarvik.exe, built with the same data folder.
+    cp "$build/app/tarvik.exe" "$build/app/tarvik-port.exe" "$stage/"
+    x86_64-w64-mingw32-strip "$stage/tarvik.exe" "$stage/tarvik-port.exe"
     cp "$qt_prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"
     cp "$qt_prefix"/plugins/styles/*.dll "$stage/styles/" 2>/dev/null || true
     collect_dlls "$stage"
@@ -210,7 +211,8 @@ step_package() {
     local installed=$out/installer-stage
     cp -r "$stage" "$installed"
     cp "$build/app/programdata/tarvik.exe" "$installed/tarvik.exe"
-    x86_64-w64-mingw32-strip "$installed/tarvik.exe"
+    cp "$build/app/programdata/tarvik-port.exe" "$installed/tarvik-port.exe"
+    x86_64-w64-mingw32-strip "$installed/tarvik.exe" "$installed/tarvik-port.exe"
 
     # The uninstaller removes exactly what was staged.
     local list=$out/uninstall-list.nsh

@@ -5,6 +5,7 @@
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "port/boardport.h"
+#include "port/serialports.h"
 #include "ui/messagebox.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
@@ -95,19 +96,25 @@ bool frmPicOptions::Form_Load(QString* failureMessage)
             *failureMessage = header + u"\r\n\r\n"_s + reason;
         return false;
     };
+    // The port named cannot be opened: the operator learns which ports there
+    // are and how to choose one.
+    auto failPort = [&](const QString& reason) {
+        return fail(
+            reason + u"\r\n\r\n"_s + startupPortAdvice(systemSerialPorts(), m_module.SettingsFile));
+    };
 
     if (!m_module.SettingsFileRefused.isEmpty())
         return fail(m_module.SettingsFile + u": "_s + m_module.SettingsFileRefused);
     const std::optional<int> number = portNumberFromSetting(m_module.ComPortSetting);
     if (!number)
-        return fail(u"ComPort="_s + m_module.ComPortSetting + u": not a port number"_s);
+        return failPort(u"ComPort="_s + m_module.ComPortSetting + u": not a port number"_s);
     const std::optional<QString> name = portNameFor(*number, m_module.programFolder());
     if (!name)
-        return fail(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s.arg(
+        return failPort(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s.arg(
             m_module.ComPortSetting, QString::number(*number)));
     QString error;
     if (!m_picComm->open(*name, &error))
-        return fail(*name + u": "_s + error);
+        return failPort(*name + u": "_s + error);
     m_picComm->setReconnecting(true);
 
     SSTab1->setTab(0);

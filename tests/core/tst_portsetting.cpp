@@ -89,6 +89,39 @@ private Q_SLOTS:
         else
             QCOMPARE(name.value_or(QString()), QString(expected).replace(u"<dir>"_s, dir.path()));
     }
+
+    void readSetting_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // "-": no file
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("defaulted");
+
+        QTest::newRow("no file: the default") << QByteArray("-") << u"1"_s << true;
+        QTest::newRow("no value: the default")
+            << QByteArray("[System]\r\nComPort=\r\n") << u"1"_s << true;
+        QTest::newRow("a value") << QByteArray("[System]\r\nComPort=3\r\n") << u"3"_s << false;
+        QTest::newRow("a wrong value, as it stands")
+            << QByteArray("[System]\r\nComPort=abc\r\n") << u"abc"_s << false;
+    }
+
+    void readSetting()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, value);
+        QFETCH(bool, defaulted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Settings.ini"_s);
+        if (file != "-") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+        }
+        const ComPortSettingRead read = readComPortSetting(path);
+        QCOMPARE(read.value, value);
+        QCOMPARE(read.defaulted, defaulted);
+        QCOMPARE(read.refused, QString());
+        // Read only: a missing file stays missing.
+        QCOMPARE(QFile::exists(path), file != "-");
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_PortSetting)

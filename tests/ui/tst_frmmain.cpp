@@ -2,6 +2,7 @@
 #include "ui/frmmain.h"
 #include "core/module1.h"
 #include "port/boardport.h"
+#include "port/serialports.h"
 #include "ptyboard.h"
 #include "ui/frmpicoptions.h"
 
@@ -184,6 +185,10 @@ private Q_SLOTS:
             + u"\r\nand enter the correct com port number.\r\n\r\n"_s;
         QVERIFY2(text.startsWith(head), qPrintable(text));
         QVERIFY2(text.mid(head.size()).contains(reasonContains), qPrintable(text));
+        // Below the reason: the ports there are, and how to choose one.
+        const QString advice
+            = startupPortAdvice(systemSerialPorts(), QDir::toNativeSeparators(settingsPath()));
+        QVERIFY2(text.endsWith(u"\r\n\r\n"_s + advice), qPrintable(text));
         QVERIFY(!m_main->setupWindow());
         QVERIFY(!m_main->isVisible());
 

@@ -7,6 +7,9 @@ encoder board on COM1, and checks what a user of that build would see.
   wine_e2e.py installer   silent install, a reading logged into
                           %ProgramData%\\Tarvik, silent uninstall
 
+In both, tarvik-port.exe beside tarvik.exe then finds the board on COM1 and
+points ComPort at it.
+
 Needs TARVIK_WINDOWS_DIST (the folder with the zip and setup.exe) and
 TARVIK_WINDOWS_VERSION. Each run gets a fresh Wine prefix and its own Xvfb.
 Ends with a line 'N passed, N failed'.
@@ -200,12 +203,53 @@ def log_a_reading(wine, board, exe, cwd, data_folder, label):
             program.kill()
 
 
+def port_tool(wine, board, folder, data_folder, label):
+    """tarvik-port.exe beside tarvik.exe: find asks COM1 and hears the board,
+    use COM1 sets ComPort=1 in the program's own Settings.ini keeping its other
+    lines, and a port that does not exist is refused, changing nothing."""
+    tool = os.path.join(folder, "tarvik-port.exe")
+    if not check(f"{label}: tarvik-port.exe is beside tarvik.exe", os.path.exists(tool)):
+        return
+    board.pump(0.5)
+    board.received = b""
+    find = subprocess.Popen(["wine", tool, "find", "COM1"], cwd=folder, env=wine.env,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    request = board.wait_line(60)
+    check(f"{label}: tarvik-port find sends ?INPUTS to COM1", request == b"?INPUTS", repr(request))
+    if request is not None:
+        board.send(b"<IN000000*\r\n")
+    try:
+        out, _ = find.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        find.kill()
+        out, _ = find.communicate()
+    text = out.decode("utf-8", "replace")
+    check(f"{label}: tarvik-port find names COM1 the board's port and ends with 0",
+          find.returncode == 0 and "COM1: board" in text, repr((find.returncode, text)))
+
+    settings = os.path.join(data_folder, "Settings.ini")
+    with open(settings, "wb") as f:
+        f.write(b"; chosen by hand\r\n[System]\r\nComPort=7\r\n")
+    used = subprocess.run(["wine", tool, "use", "COM1"], cwd=folder, env=wine.env,
+                          capture_output=True, timeout=120)
+    after = open(settings, "rb").read()
+    check(f"{label}: tarvik-port use COM1 sets ComPort=1 and keeps the comment",
+          used.returncode == 0 and after == b"; chosen by hand\r\n[System]\r\nComPort=1\r\n",
+          repr((used.returncode, used.stdout, used.stderr, after)))
+    wrong = subprocess.run(["wine", tool, "use", "COM300"], cwd=folder, env=wine.env,
+                           capture_output=True, timeout=120)
+    check(f"{label}: tarvik-port use COM300 ends with 2 and changes nothing",
+          wrong.returncode == 2 and open(settings, "rb").read() == after,
+          repr((wrong.returncode, wrong.stdout, wrong.stderr)))
+
+
 def portable(work, wine, board):
     folder = os.path.join(work, "portable")
     with zipfile.ZipFile(os.path.join(DIST, f"tarvik-{VERSION}-windows-x64.zip")) as z:
         z.extractall(folder)
     app = os.path.join(folder, f"tarvik-{VERSION}-windows-x64")
     log_a_reading(wine, board, os.path.join(app, "tarvik.exe"), app, app, "portable")
+    port_tool(wine, board, app, app, "portable")
 
 
 def installer(work, wine, board):
@@ -223,6 +267,7 @@ def installer(work, wine, board):
         return
     # Started from somewhere else, as the Start menu does.
     log_a_reading(wine, board, exe, work, data_folder, "installed")
+    port_tool(wine, board, program_folder, data_folder, "installed")
     wine.run([os.path.join(program_folder, "uninstall.exe"), "/S"])
     wine.server_wait()
     wait_for(lambda: not os.path.exists(exe), 30)

@@ -3,7 +3,6 @@
 
 #include "core/inifile.h"
 #include "core/numbertext.h"
-#include "core/safefile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -24,12 +23,13 @@ QString Module1::defaultLogFile() const
 
 void Module1::LoadComPortSetting()
 {
-    // Read as missing, the default would be written over the link: the
-    // operator must learn of it instead.
-    SettingsFileRefused = safefile::refusedLink(SettingsFile);
+    // A file that is there but not read (another operator's link or FIFO,
+    // unreadable, huge) must not pass for a missing one: the run would open
+    // port 1 without a word, and the default be written over it. The
+    // operator learns which file and why instead.
+    QString value = ReadIniString(u"System"_s, u"ComPort"_s, SettingsFile, &SettingsFileRefused);
     if (!SettingsFileRefused.isEmpty())
         return;
-    QString value = ReadIniString(u"System"_s, u"ComPort"_s, SettingsFile);
     const bool useDefault = value.isEmpty();
     if (useDefault)
         value = u"1"_s;

@@ -15,10 +15,11 @@ namespace {
 constexpr int ReopenIntervalMs = 1000;
 
 // Why the device just opened is not the board's line: another operator's
-// pseudo-terminal, linked as comN, would feed the shared log invented
-// readings and receive this operator's commands. Empty when it may be used.
-// Only a serial port has a device whose owner can be checked; an injected
-// device is the caller's own.
+// pseudo-terminal, or this operator's own terminal linked as comN by someone
+// else, /dev/tty and the like would feed the shared log invented readings and
+// receive this operator's commands. Empty when it may be used
+// (safefile::refusedPort is the rule). Only a serial port has a device that
+// can be checked; an injected device is the caller's own.
 QString refusedDevice(QSerialPort* port)
 {
 #ifdef Q_OS_WIN

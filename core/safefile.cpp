@@ -128,7 +128,7 @@ QString hardLinkText(quint64 names)
 
 QString tooLargeText(qint64 size, qint64 maxSize)
 {
-    return u"it holds %1 bytes, more than the %2 it may hold, so it is not read"_s.arg(
+    return u"it is %1 bytes long, longer than the %2 bytes allowed, so it is not read"_s.arg(
         QString::number(size), QString::number(maxSize));
 }
 

@@ -273,6 +273,7 @@ struct Place
     bool refused = false; // a link not followed
     bool refusedAtEnd = false; // ... standing at `name` in `folder`
     QString othersLink; // with Links::Note: the first link the rule refuses ("the link ...")
+    QByteArray shown; // the path of `name`, links resolved, for messages
 };
 
 enum class Links
@@ -348,6 +349,7 @@ Place walk(const QByteArray& path, Links links)
         if (at.get() < 0) {
             if (last && errno == ENOENT) {
                 place.name = name; // missing: the caller's open tells, or creates it
+                place.shown = shown;
                 return place;
             }
             return fail(errno);
@@ -391,12 +393,14 @@ Place walk(const QByteArray& path, Links links)
             }
             if (pending.empty()) {
                 place.name = "."; // the link led to "/"
+                place.shown = here;
                 return place;
             }
             continue;
         }
         if (last) {
             place.name = name;
+            place.shown = shown;
             return place;
         }
         if (!S_ISDIR(st.st_mode))
@@ -405,6 +409,7 @@ Place walk(const QByteArray& path, Links links)
         here = shown;
     }
     place.name = ".";
+    place.shown = here;
     return place;
 }
 
@@ -724,9 +729,21 @@ Result replaceFile(const QString& path, const QByteArray& data)
 
 QString refusedPort(int fd, const QString& portName)
 {
+    // What the name leads to now, every link on the way noted.
+    const Place where = walk(QFile::encodeName(portName), Links::Note);
+    struct stat reached;
+    const bool reachable = !where.error
+        && ::fstatat(where.folder.get(), where.name.constData(), &reached, AT_SYMLINK_NOFOLLOW)
+            == 0;
     struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return systemError(errno);
+    if (fd >= 0) {
+        if (::fstat(fd, &st) != 0)
+            return systemError(errno);
+    } else if (!reachable) {
+        return where.error ? where.reason : systemError(errno);
+    } else {
+        st = reached;
+    }
     PortDevice device;
     device.kind = kindOfMode(st.st_mode);
     device.owner = st.st_uid;
@@ -735,14 +752,9 @@ QString refusedPort(int fd, const QString& portName)
         device.major = major(st.st_rdev);
         device.minor = minor(st.st_rdev);
         device.hasHardware = hasHardwareBehind(st.st_rdev);
-        // The links the name leads through now must lead to what was
-        // opened: otherwise they changed meanwhile, and cannot be judged.
-        const Place where = walk(QFile::encodeName(portName), Links::Note);
-        struct stat reached;
-        const bool same = !where.error
-            && ::fstatat(where.folder.get(), where.name.constData(), &reached, AT_SYMLINK_NOFOLLOW)
-                == 0
-            && reached.st_dev == st.st_dev && reached.st_ino == st.st_ino
+        // The links must lead to what was opened: otherwise they changed
+        // meanwhile, and cannot be judged.
+        const bool same = reachable && reached.st_dev == st.st_dev && reached.st_ino == st.st_ino
             && reached.st_rdev == st.st_rdev;
         othersLink = same ? where.othersLink : u"links that changed while it was opened"_s;
         device.linksTrusted = othersLink.isEmpty();
@@ -751,7 +763,8 @@ QString refusedPort(int fd, const QString& portName)
     if (verdict == DeviceVerdict::Use)
         return {};
     // The name of what was really opened, not of what the link says now.
-    QString name = QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(fd));
+    QString name = fd >= 0 ? QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(fd))
+                           : QFile::decodeName(where.shown);
     if (name.isEmpty())
         name = portName;
     return refusedDeviceText(verdict, name, device.kind, userName(st.st_uid), othersLink);

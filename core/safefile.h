@@ -161,9 +161,11 @@ Opened openForAppend(const QString& path);
 Opened openForWriting(const QString& path);
 
 // The one rule for what may be used as the board's port, for every program
-// that opens one. `fd` is the port as opened, through the name `portName`
-// (a comN link, a device); both are needed, since the device says what was
-// opened and the name says through whose links. Returns why it must not be
+// that opens one or lists the candidates. `portName` is the name the port is
+// opened by (a comN link, a device); `fd` is the port as opened through it,
+// or -1 to judge the port without opening it (opening a serial port may
+// change its lines), by what the name leads to now. The device says what it
+// is, the name through whose links it is reached. Returns why it must not be
 // used, in words for the operator (naming the device), or an empty string
 // when it may. The rule itself: portDeviceVerdict().
 QString refusedPort(int fd, const QString& portName);

@@ -726,11 +726,16 @@ void tst_SafeFile::port()
         refused = safefile::refusedPort(fd, link);
         ::close(fd);
     }
+    // The same rule for a port not opened, as a list of candidates needs it.
+    const QString unopened = safefile::refusedPort(-1, link);
     if (master >= 0)
         ::close(master);
     QCOMPARE(refused.isEmpty(), used);
-    if (!used)
+    QCOMPARE(unopened.isEmpty(), used);
+    if (!used) {
         QVERIFY2(refused.contains(device), qPrintable(refused));
+        QVERIFY2(unopened.contains(device), qPrintable(unopened));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_SafeFile)

@@ -4,15 +4,9 @@
 #include "core/safefile.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 
 #include <optional>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -79,58 +73,21 @@ bool endsWithNewline(QByteArrayView line)
     return line.endsWith('\n');
 }
 
-enum class Opened
-{
-    Yes,
-    Missing,
-    No
-};
-
-// Settings come only from a regular file, reached by no link another
-// operator planted: a FIFO would hang the read, /dev/zero never end it.
-Opened openForReading(QFile& f, const QString& file)
-{
-#ifdef Q_OS_WIN
-    f.setFileName(file);
-    if (!f.exists())
-        return Opened::Missing;
-    return f.open(QIODevice::ReadOnly) ? Opened::Yes : Opened::No;
-#else
-    const safefile::Opened opened = safefile::openForReading(file);
-    if (opened.fd < 0)
-        return opened.error == ENOENT ? Opened::Missing : Opened::No;
-    if (!f.open(opened.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(opened.fd);
-        return Opened::No;
-    }
-    return Opened::Yes;
-#endif
-}
-
 } // namespace
 
-QString ReadIniString(const QString& section, const QString& key, const QString& file)
+QString ReadIniString(
+    const QString& section, const QString& key, const QString& file, QString* error)
 {
-    QFile f;
-    if (openForReading(f, file) != Opened::Yes)
-        return {};
+    // Settings come only from a regular file of a bounded size, reached by
+    // no link another operator planted: a FIFO would hang the read,
+    // /dev/zero never end it.
+    const safefile::Contents contents = safefile::readWhole(file, MaxIniFileSize);
+    if (error)
+        *error = contents.reason;
     const QByteArray wantSection = section.toLocal8Bit();
     const QByteArray wantKey = key.toLocal8Bit();
     bool inSection = false;
-    // Read line by line into one buffer: a huge or binary file costs one
-    // pass, never its size in memory. The rest of a line longer than the
-    // buffer is skipped, so it is never taken for a line of its own.
-    QByteArray buffer(64 * 1024, Qt::Uninitialized);
-    bool restOfLongLine = false;
-    for (;;) {
-        const qint64 n = f.readLine(buffer.data(), buffer.size());
-        if (n <= 0)
-            break;
-        const QByteArrayView line(buffer.constData(), n);
-        const bool skip = restOfLongLine;
-        restOfLongLine = !line.endsWith('\n');
-        if (skip)
-            continue;
+    for (const QByteArrayView line : splitKeepingEnds(contents.bytes)) {
         if (const auto name = sectionName(line)) {
             inSection = sameName(*name, wantSection);
             continue;
@@ -151,19 +108,10 @@ QString ReadIniString(const QString& section, const QString& key, const QString&
 bool WriteIniString(const QString& section, const QString& key, const QString& value,
                     const QString& file)
 {
-    QByteArray old;
-    {
-        QFile f;
-        switch (openForReading(f, file)) {
-        case Opened::Yes:
-            old = f.readAll();
-            break;
-        case Opened::Missing:
-            break;
-        case Opened::No:
-            return false;
-        }
-    }
+    const safefile::Contents contents = safefile::readWhole(file, MaxIniFileSize);
+    if (!contents.reason.isEmpty())
+        return false;
+    const QByteArray& old = contents.bytes;
     const QByteArray wantSection = section.toLocal8Bit();
     const QByteArray wantKey = key.toLocal8Bit();
     const QByteArray newKeyLine = wantKey + '=' + value.toLocal8Bit();
@@ -218,6 +166,9 @@ bool WriteIniString(const QString& section, const QString& key, const QString& v
         out.append('[' + wantSection + "]\r\n" + newKeyLine + "\r\n");
     }
 
+    // The next start would refuse it.
+    if (out.size() > MaxIniFileSize)
+        return false;
     // Replaced, not written through: a link planted at the name is replaced
     // rather than followed into someone's own files.
     return safefile::replaceFile(file, out).ok;

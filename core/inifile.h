@@ -7,13 +7,24 @@
 // as "". (QSettings rewrites the whole file and reads commas as lists.)
 
 #include <QString>
+#include <QtGlobal>
+
+// A settings file is a few lines; one far bigger was grown by someone (a
+// sparse file of a gigabyte takes one command) and is neither read nor
+// rewritten.
+constexpr qint64 MaxIniFileSize = 64 * 1024;
 
 // The value of `key` in `section`, at most 254 characters; "" when the file,
-// section or key is missing or the value is empty.
-QString ReadIniString(const QString& section, const QString& key, const QString& file);
+// section or key is missing or the value is empty. When `error` is given it
+// is set to why an existing file was not read (not a regular file, another
+// user's link on its way, unreadable, bigger than MaxIniFileSize), and
+// cleared when it was read or is missing.
+QString ReadIniString(
+    const QString& section, const QString& key, const QString& file, QString* error = nullptr);
 
 // Replaces the key's value in place, adds the key at the end of its section,
 // or appends the section, creating the file when missing. Returns false when
-// the file could not be written; the file is then unchanged.
+// the file could not be read or written, or would grow over MaxIniFileSize;
+// the file is then unchanged.
 bool WriteIniString(const QString& section, const QString& key, const QString& value,
                     const QString& file);

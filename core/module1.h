@@ -48,8 +48,9 @@ public:
 
     QString SettingsFile;
     QString ComPortSetting;
-    // Why SettingsFile was not read (a link another operator made); empty
-    // when it was, or when it is only missing or unreadable.
+    // Why SettingsFile exists but was not read (a link another operator
+    // made, not a regular file, unreadable, too big); empty when it was read
+    // or is missing.
     QString SettingsFileRefused;
     LineAssembler RxBuffer;
     QString RxLine;

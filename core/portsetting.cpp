@@ -3,7 +3,6 @@
 
 #include "core/inifile.h"
 #include "core/numbertext.h"
-#include "core/safefile.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -46,12 +45,13 @@ std::optional<QString> portNameFor(int portNumber, const QString& programFolder)
 ComPortSettingRead readComPortSetting(const QString& settingsFile)
 {
     ComPortSettingRead read;
-    // Read as missing, the default would be written over the link: the
-    // operator must learn of it instead.
-    read.refused = safefile::refusedLink(settingsFile);
+    // A file that is there but not read (another operator's link or FIFO,
+    // unreadable, huge) must not pass for a missing one: the run would open
+    // port 1 without a word, and the default be written over it. The
+    // operator learns which file and why instead.
+    read.value = ReadIniString(u"System"_s, u"ComPort"_s, settingsFile, &read.refused);
     if (!read.refused.isEmpty())
         return read;
-    read.value = ReadIniString(u"System"_s, u"ComPort"_s, settingsFile);
     read.defaulted = read.value.isEmpty();
     if (read.defaulted)
         read.value = DefaultComPortSetting.toString();

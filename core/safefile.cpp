@@ -11,7 +11,9 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #endif
 
@@ -19,9 +21,11 @@ using namespace Qt::StringLiterals;
 
 namespace safefile {
 
-bool mayFollowLink(UserId linkOwner, UserId folderOwner, UserId runningUser)
+bool mayFollowLink(UserId linkOwner, UserId runningUser)
 {
-    return linkOwner == runningUser || linkOwner == folderOwner;
+    // Whose folder the link stands in says nothing: another operator's link
+    // in a folder of his own may lead into this operator's files as well.
+    return linkOwner == runningUser || linkOwner == RootUser;
 }
 
 Kind kindOfMode(unsigned int mode)
@@ -72,22 +76,43 @@ QString kindName(Kind kind)
     return u"a special file"_s;
 }
 
-DeviceVerdict portDeviceVerdict(Kind kind, UserId owner, UserId runningUser)
+namespace {
+
+// Linux's device numbers: /dev/tty, /dev/console and /dev/ptmx are 5:0 to
+// 5:2; the slaves of Unix98 pseudo-terminals have majors 136 to 143.
+constexpr unsigned int TtyAuxMajor = 5;
+constexpr unsigned int PtySlaveFirstMajor = 136;
+constexpr unsigned int PtySlaveLastMajor = 143;
+
+} // namespace
+
+DeviceVerdict portDeviceVerdict(const PortDevice& device, UserId runningUser)
 {
-    if (kind != Kind::CharDevice)
+    if (device.kind != Kind::CharDevice)
         return DeviceVerdict::NotADevice;
+    // Whatever is typed at these would be logged as readings, and the
+    // board's commands typed there.
+    if (device.major == TtyAuxMajor && device.minor <= 2)
+        return DeviceVerdict::ProgramsTerminal;
     // Real adapters belong to root; a simulator's pseudo-terminal to whoever
     // started it. Another operator's terminal could feed invented readings
     // into the shared log and take this operator's commands.
-    if (owner == RootUser || owner == runningUser)
+    if (device.owner != RootUser && device.owner != runningUser)
+        return DeviceVerdict::OthersDevice;
+    if (device.hasHardware)
         return DeviceVerdict::Use;
-    return DeviceVerdict::OthersDevice;
+    if (device.major >= PtySlaveFirstMajor && device.major <= PtySlaveLastMajor) {
+        // This operator's own terminal or training simulator is his too: only
+        // he (or root) may have chosen it as the board.
+        return device.linksTrusted ? DeviceVerdict::Use : DeviceVerdict::OthersLink;
+    }
+    return DeviceVerdict::NotASerialPort;
 }
 
-QString refusedLinkText(const QString& linkOwnerName)
+QString refusedLinkText(const QString& linkOwnerName, const QString& linkPath)
 {
-    return u"it is a link made by %1, who is neither you nor the owner of its folder, "
-           u"so it is not followed"_s.arg(linkOwnerName);
+    return u"%1 a link made by %2, who is neither you nor root, so it is not followed"_s.arg(
+        linkPath.isEmpty() ? u"it is"_s : linkPath + u" is"_s, linkOwnerName);
 }
 
 QString notRegularText(Kind kind)
@@ -95,8 +120,20 @@ QString notRegularText(Kind kind)
     return u"it is %1, not a regular file"_s.arg(kindName(kind));
 }
 
-QString refusedDeviceText(
-    DeviceVerdict verdict, const QString& device, Kind kind, const QString& ownerName)
+QString hardLinkText(quint64 names)
+{
+    return u"the same file has %1 names (hard links), so it may be another user's file "
+           u"under a new name; it is not used"_s.arg(names);
+}
+
+QString tooLargeText(qint64 size, qint64 maxSize)
+{
+    return u"it is %1 bytes long, longer than the %2 bytes allowed, so it is not read"_s.arg(
+        QString::number(size), QString::number(maxSize));
+}
+
+QString refusedDeviceText(DeviceVerdict verdict, const QString& device, Kind kind,
+    const QString& ownerName, const QString& link)
 {
     switch (verdict) {
     case DeviceVerdict::Use:
@@ -106,6 +143,14 @@ QString refusedDeviceText(
     case DeviceVerdict::OthersDevice:
         return u"%1 belongs to %2, neither to you nor to the system, so it is not used as "
                u"the board's port"_s.arg(device, ownerName);
+    case DeviceVerdict::ProgramsTerminal:
+        return u"%1 is a terminal of this computer, not a serial port: what is typed there "
+               u"would be logged as readings"_s.arg(device);
+    case DeviceVerdict::NotASerialPort:
+        return u"%1 is a device with no serial port behind it"_s.arg(device);
+    case DeviceVerdict::OthersLink:
+        return u"%1 is a pseudo-terminal (a terminal or a simulator) reached through %2, so "
+               u"it is not used as the board's port"_s.arg(device, link);
     }
     return {};
 }
@@ -135,6 +180,31 @@ Result replaceFile(const QString& path, const QByteArray& data)
     return {};
 }
 
+Contents readWhole(const QString& path, qint64 maxSize)
+{
+    Contents c;
+    QFile f(path);
+    if (!f.exists()) {
+        c.missing = true;
+        return c;
+    }
+    if (!f.open(QIODevice::ReadOnly)) {
+        c.reason = f.errorString();
+        return c;
+    }
+    if (f.size() > maxSize) {
+        c.reason = tooLargeText(f.size(), maxSize);
+        return c;
+    }
+    // One byte more tells a file that grew meanwhile.
+    c.bytes = f.read(maxSize + 1);
+    if (c.bytes.size() > maxSize) {
+        c.bytes.clear();
+        c.reason = tooLargeText(f.size(), maxSize);
+    }
+    return c;
+}
+
 #else
 
 namespace {
@@ -144,71 +214,203 @@ QString systemError(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-QByteArray folderOf(const QByteArray& path)
+int openNoIntr(const char* path, int flags, mode_t mode = 0)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.first(slash);
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
 }
 
-QByteArray baseNameOf(const QByteArray& path)
+int openAtNoIntr(int folder, const char* name, int flags, mode_t mode = 0)
 {
-    return path.sliced(path.lastIndexOf('/') + 1);
+    int fd;
+    do {
+        fd = ::openat(folder, name, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
 }
 
-// Where the links at `path` lead, one link at a time, each checked by the
-// rule in its own folder (as the kernel does in sticky folders).
-struct Resolved
+class Descriptor
 {
-    QByteArray path; // the first name that is not a link, or the refused link
-    bool refused = false;
-    int error = 0;
-    QString reason;
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    { }
+    Descriptor(Descriptor&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    { }
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    ~Descriptor() { reset(); }
+
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
 };
 
-Resolved resolve(const QByteArray& start)
+// Where a path leads: an open folder and a name in it, with every link on
+// the way judged by the rule (the kernel's own walk would follow any link).
+struct Place
+{
+    Descriptor folder; // opened with O_PATH
+    QByteArray name; // the last name, not yet opened; "." for the folder itself
+    int error = 0;
+    QString reason; // why not, with error or refused
+    bool refused = false; // a link not followed
+    bool refusedAtEnd = false; // ... standing at `name` in `folder`
+    QString othersLink; // with Links::Note: the first link the rule refuses ("the link ...")
+    QByteArray shown; // the path of `name`, links resolved, for messages
+};
+
+enum class Links
+{
+    Judge, // a refused link ends the walk
+    Note // every link is followed; the first refused one is noted
+};
+
+void splitPath(const QByteArray& path, std::vector<QByteArray>* pending)
+{
+    // Kept in reverse, so the next name is at the back.
+    const QList<QByteArray> parts = path.split('/');
+    for (auto it = parts.crbegin(); it != parts.crend(); ++it) {
+        if (!it->isEmpty() && *it != ".")
+            pending->push_back(*it);
+    }
+}
+
+QByteArray joined(const QByteArray& folder, const QByteArray& name)
+{
+    if (folder.isEmpty())
+        return name;
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+// Reads the link open on `link` (O_PATH): the very link whose owner was
+// judged, whatever stands at its name by now.
+bool readLinkAt(int link, QByteArray* target, int* error)
+{
+    std::vector<char> buffer(4096);
+    const ssize_t n = ::readlinkat(link, "", buffer.data(), buffer.size());
+    if (n < 0 || size_t(n) >= buffer.size()) {
+        *error = n < 0 ? errno : ENAMETOOLONG;
+        return false;
+    }
+    *target = QByteArray(buffer.data(), n);
+    return true;
+}
+
+Place walk(const QByteArray& path, Links links)
 {
     constexpr int MaxLinks = 40; // the kernel's own limit
-    Resolved r;
-    r.path = start;
-    for (int hop = 0; hop <= MaxLinks; ++hop) {
+    Place place;
+    auto fail = [&](int error) {
+        place.folder.reset();
+        place.error = error;
+        place.reason = systemError(error);
+        return std::move(place);
+    };
+    if (path.isEmpty())
+        return fail(ENOENT);
+    std::vector<QByteArray> pending;
+    splitPath(path, &pending);
+    // The path's own names lie under those of the links met on the way.
+    size_t ownNamesLeft = pending.size();
+    const bool absolute = path.startsWith('/');
+    place.folder.reset(openNoIntr(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (place.folder.get() < 0)
+        return fail(errno);
+    QByteArray here = absolute ? "/" : ""; // the folder's path, for messages
+    int hops = 0;
+    while (!pending.empty()) {
+        const bool ownName = pending.size() <= ownNamesLeft;
+        if (ownName)
+            --ownNamesLeft;
+        const QByteArray name = pending.back();
+        pending.pop_back();
+        const bool last = pending.empty();
+        const QByteArray shown = joined(here, name);
+        // What stands at the name, never followed.
+        Descriptor at(
+            openAtNoIntr(place.folder.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (at.get() < 0) {
+            if (last && errno == ENOENT) {
+                place.name = name; // missing: the caller's open tells, or creates it
+                place.shown = shown;
+                return place;
+            }
+            return fail(errno);
+        }
         struct stat st;
-        if (::lstat(r.path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return r; // missing or not a link: the open that follows tells
-        if (hop == MaxLinks)
-            break;
-        const QByteArray folder = folderOf(r.path);
-        struct stat folderStat;
-        if (::stat(folder.constData(), &folderStat) != 0) {
-            r.error = errno;
-            r.reason = systemError(r.error);
-            return r;
-        }
-        if (!mayFollowLink(st.st_uid, folderStat.st_uid, ::geteuid())) {
-            r.refused = true;
-            r.reason = refusedLinkText(userName(st.st_uid));
-            return r;
-        }
-        std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : 255) + 1);
-        const ssize_t n = ::readlink(r.path.constData(), target.data(), target.size());
-        if (n < 0 || size_t(n) >= target.size()) {
-            // Gone or changed since the lstat: look again.
-            if (n < 0 && errno != ENOENT && errno != EINVAL) {
-                r.error = errno;
-                r.reason = systemError(r.error);
-                return r;
+        if (::fstat(at.get(), &st) != 0)
+            return fail(errno);
+        if (S_ISLNK(st.st_mode)) {
+            if (++hops > MaxLinks)
+                return fail(ELOOP);
+            if (!mayFollowLink(st.st_uid, ::geteuid())) {
+                if (links == Links::Judge) {
+                    place.refused = true;
+                    place.refusedAtEnd = last;
+                    // The file's own name needs no naming; a link on the way does.
+                    place.reason = refusedLinkText(userName(st.st_uid),
+                        last && ownName ? QString() : QFile::decodeName(shown));
+                    if (last)
+                        place.name = name;
+                    else
+                        place.folder.reset();
+                    return place;
+                }
+                if (place.othersLink.isEmpty()) {
+                    place.othersLink = u"the link %1 made by %2, who is neither you nor root"_s.arg(
+                        QFile::decodeName(shown), userName(st.st_uid));
+                }
+            }
+            QByteArray target;
+            int error = 0;
+            if (!readLinkAt(at.get(), &target, &error))
+                return fail(error);
+            if (target.isEmpty())
+                return fail(ENOENT);
+            splitPath(target, &pending);
+            if (target.startsWith('/')) {
+                place.folder.reset(openNoIntr("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                if (place.folder.get() < 0)
+                    return fail(errno);
+                here = "/";
+            }
+            if (pending.empty()) {
+                place.name = "."; // the link led to "/"
+                place.shown = here;
+                return place;
             }
             continue;
         }
-        const QByteArray next(target.data(), n);
-        r.path = next.startsWith('/') ? next : folder + '/' + next;
+        if (last) {
+            place.name = name;
+            place.shown = shown;
+            return place;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return fail(ENOTDIR);
+        place.folder = std::move(at);
+        here = shown;
     }
-    r.error = ELOOP;
-    r.reason = systemError(ELOOP);
-    return r;
+    place.name = ".";
+    place.shown = here;
+    return place;
 }
 
 Opened failed(int error)
@@ -221,22 +423,13 @@ Opened refused(QString reason)
     return { -1, 0, std::move(reason) };
 }
 
-int openNoIntr(const char* path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 // A file made in a folder the group may write is there to be shared: the
 // next operator, whatever his umask, must be able to append to it.
-void shareWithGroupOfFolder(int fd, const QByteArray& path)
+void shareWithGroupOfFolder(int fd, int folder)
 {
-    struct stat folder;
+    struct stat folderStat;
     struct stat file;
-    if (::stat(folderOf(path).constData(), &folder) != 0 || !(folder.st_mode & S_IWGRP)
+    if (::fstat(folder, &folderStat) != 0 || !(folderStat.st_mode & S_IWGRP)
         || ::fstat(fd, &file) != 0)
         return;
     const mode_t wanted = (file.st_mode & 0777) | S_IRGRP | S_IWGRP;
@@ -244,58 +437,80 @@ void shareWithGroupOfFolder(int fd, const QByteArray& path)
         ::fchmod(fd, wanted);
 }
 
-// Opens what stands at `name` (no link followed) after checking its kind,
-// and checks the kind again on the descriptor.
+// The new file that replaces `old` is open to exactly whom the old one was.
+// In a set-group-ID folder it would otherwise take the folder's group, and
+// the group's rights with it.
+void keepAccess(int fd, const struct stat& old)
+{
+    const uid_t owner = ::geteuid() == RootUser ? old.st_uid : uid_t(-1);
+    // Refused when this user is not in the old file's group: then the
+    // group it has gets no rights at all.
+    (void)::fchown(fd, owner, old.st_gid);
+    mode_t mode = old.st_mode & 0777;
+    struct stat now;
+    if (::fstat(fd, &now) != 0 || now.st_gid != old.st_gid)
+        mode &= ~mode_t(S_IRWXG);
+    ::fchmod(fd, mode);
+}
+
 enum class Access
 {
     Read,
-    Append
+    Append,
+    Write
 };
 
+// Opens the regular file `path` leads to after checking its kind, and checks
+// the kind and the number of its names again on the descriptor.
 Opened openChecked(const QString& path, Access access)
 {
-    const int flags = (access == Access::Read ? O_RDONLY : O_WRONLY | O_APPEND) | O_NOFOLLOW
-        | O_NONBLOCK | O_CLOEXEC;
+    const int mode = access == Access::Read ? O_RDONLY
+        : access == Access::Append          ? O_WRONLY | O_APPEND
+                                            : O_WRONLY;
+    const int flags = mode | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     // A name that changes between our look and the open (a link or a file
     // put there meanwhile) is looked at again, a few times.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const Resolved where = resolve(QFile::encodeName(path));
+        const Place where = walk(QFile::encodeName(path), Links::Judge);
         if (where.refused || where.error)
             return { -1, where.error, where.reason };
-        const char* name = where.path.constData();
+        const int folder = where.folder.get();
+        const char* name = where.name.constData();
 
         struct stat st;
-        if (::lstat(name, &st) == 0) {
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             const Kind kind = kindOfMode(st.st_mode);
             // Never even opened: opening some devices does something.
             if (kind != Kind::Regular && kind != Kind::Folder && kind != Kind::Link)
                 return refused(notRegularText(kind));
         }
 
-        int fd = openNoIntr(name, flags);
-        if (fd < 0 && errno == ENOENT && access == Access::Append) {
-            fd = openNoIntr(name, flags | O_CREAT | O_EXCL, 0666);
-            if (fd >= 0)
-                shareWithGroupOfFolder(fd, where.path);
+        Descriptor fd(openAtNoIntr(folder, name, flags));
+        if (fd.get() < 0 && errno == ENOENT && access != Access::Read) {
+            fd.reset(openAtNoIntr(folder, name, flags | O_CREAT | O_EXCL, 0666));
+            if (fd.get() >= 0)
+                shareWithGroupOfFolder(fd.get(), folder);
             else if (errno == EEXIST)
                 continue;
         }
-        if (fd < 0) {
+        if (fd.get() < 0) {
             if (errno == ELOOP)
                 continue; // a link appeared at the name: apply the rule to it
             return failed(errno);
         }
-        if (::fstat(fd, &st) != 0) {
-            const int error = errno;
-            ::close(fd);
-            return failed(error);
-        }
+        if (::fstat(fd.get(), &st) != 0)
+            return failed(errno);
         const Kind kind = kindOfMode(st.st_mode);
-        if (kind != Kind::Regular) {
-            ::close(fd);
+        if (kind != Kind::Regular)
             return refused(notRegularText(kind));
-        }
-        return { fd, 0, {} };
+        // Another user may give someone's file a second name here (where
+        // protected_hardlinks is off): writing it, or reading it as settings
+        // to be rewritten for the group, would reach that file.
+        if (st.st_nlink > 1)
+            return refused(hardLinkText(quint64(st.st_nlink)));
+        if (access == Access::Write && ::ftruncate(fd.get(), 0) != 0)
+            return failed(errno);
+        return { fd.release(), 0, {} };
     }
     return failed(ELOOP);
 }
@@ -318,6 +533,79 @@ bool writeAllAt(int fd, const QByteArray& data, off_t offset)
     return true;
 }
 
+// What stands at the place to be replaced: a regular file of one name that
+// this user may write (opened), nothing, or a reason to leave it alone.
+struct Existing
+{
+    Descriptor fd;
+    struct stat st = {};
+    QString reason;
+};
+
+Existing openExisting(const Place& where)
+{
+    Existing e;
+    if (where.refused
+        || ::fstatat(where.folder.get(), where.name.constData(), &e.st, AT_SYMLINK_NOFOLLOW) != 0)
+        return e; // a refused link or nothing: a new file takes the name
+    Kind kind = kindOfMode(e.st.st_mode);
+    if (kind != Kind::Regular) {
+        e.reason = notRegularText(kind);
+        return e;
+    }
+    e.fd.reset(openAtNoIntr(where.folder.get(), where.name.constData(),
+        O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (e.fd.get() < 0) {
+        e.reason = systemError(errno);
+        return e;
+    }
+    if (::fstat(e.fd.get(), &e.st) != 0) {
+        e.reason = systemError(errno);
+    } else if ((kind = kindOfMode(e.st.st_mode)) != Kind::Regular) {
+        e.reason = notRegularText(kind);
+    } else if (e.st.st_nlink > 1) {
+        e.reason = hardLinkText(quint64(e.st.st_nlink));
+    }
+    if (!e.reason.isEmpty())
+        e.fd.reset();
+    return e;
+}
+
+// A new file beside `name` in `folder`, named so that no one else's is
+// taken; `mode` before the umask.
+Descriptor createTemporary(int folder, const QByteArray& name, mode_t mode, QByteArray* temporary)
+{
+    Descriptor fd;
+    for (int attempt = 0; attempt < 16 && fd.get() < 0; ++attempt) {
+        *temporary
+            = "." + name + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd.reset(openAtNoIntr(folder, temporary->constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (fd.get() < 0 && errno != EEXIST)
+            break;
+    }
+    return fd;
+}
+
+// An operator's own choice, a folder that takes no new file with the file
+// itself writable: the file is rewritten in place, through the descriptor
+// opened before and never through the name again.
+Result rewriteInPlace(int fd, const QByteArray& data)
+{
+    if (!writeAllAt(fd, data, 0) || ::ftruncate(fd, off_t(data.size())) != 0 || ::fsync(fd) != 0)
+        return { false, systemError(errno) };
+    return {};
+}
+
+// The device a descriptor's character device stands for has a port behind
+// it: a UART, a USB adapter. Pseudo-terminals and consoles have none.
+bool hasHardwareBehind(dev_t device)
+{
+    const QByteArray path = "/sys/dev/char/" + QByteArray::number(major(device)) + ':'
+        + QByteArray::number(minor(device)) + "/device";
+    return ::access(path.constData(), F_OK) == 0;
+}
+
 } // namespace
 
 QString userName(UserId uid)
@@ -332,7 +620,7 @@ QString userName(UserId uid)
 
 QString refusedLink(const QString& path)
 {
-    const Resolved where = resolve(QFile::encodeName(path));
+    const Place where = walk(QFile::encodeName(path), Links::Judge);
     return where.refused ? where.reason : QString();
 }
 
@@ -346,86 +634,94 @@ Opened openForAppend(const QString& path)
     return openChecked(path, Access::Append);
 }
 
+Opened openForWriting(const QString& path)
+{
+    return openChecked(path, Access::Write);
+}
+
+Contents readWhole(const QString& path, qint64 maxSize)
+{
+    Contents c;
+    const Opened opened = openForReading(path);
+    if (opened.fd < 0) {
+        c.missing = opened.error == ENOENT;
+        if (!c.missing)
+            c.reason = opened.reason;
+        return c;
+    }
+    const Descriptor fd(opened.fd);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
+        c.reason = systemError(errno);
+        return c;
+    }
+    if (st.st_size > maxSize) {
+        c.reason = tooLargeText(st.st_size, maxSize);
+        return c;
+    }
+    // One byte more than allowed tells a file that grew meanwhile.
+    c.bytes.resize(maxSize + 1);
+    qsizetype done = 0;
+    while (done < c.bytes.size()) {
+        const ssize_t n = ::read(fd.get(), c.bytes.data() + done, size_t(c.bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            c.bytes.clear();
+            c.reason = systemError(errno);
+            return c;
+        }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    if (done > maxSize) {
+        c.bytes.clear();
+        c.reason = tooLargeText(::fstat(fd.get(), &st) == 0 ? st.st_size : done, maxSize);
+        return c;
+    }
+    c.bytes.truncate(done);
+    return c;
+}
+
 Result replaceFile(const QString& path, const QByteArray& data)
 {
-    const Resolved where = resolve(QFile::encodeName(path));
-    if (where.error)
+    const Place where = walk(QFile::encodeName(path), Links::Judge);
+    if (where.error || (where.refused && !where.refusedAtEnd))
         return { false, where.reason };
-    // A refused link is replaced, never followed.
-    const QByteArray target = where.path;
+    // A refused link at the name is replaced, never followed.
+    const Existing existing = openExisting(where);
+    if (!existing.reason.isEmpty())
+        return { false, existing.reason };
+    const bool hadFile = existing.fd.get() >= 0;
+    const int folder = where.folder.get();
 
-    // What stands there now: a regular file we may write, a link to replace,
-    // or nothing. Anything else is left as it is.
-    int existing = -1;
-    struct stat old;
-    bool hadFile = false;
-    if (::lstat(target.constData(), &old) == 0 && !where.refused) {
-        const Kind kind = kindOfMode(old.st_mode);
-        if (kind != Kind::Regular)
-            return { false, notRegularText(kind) };
-        existing = openNoIntr(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (existing < 0)
-            return { false, systemError(errno) };
-        if (::fstat(existing, &old) != 0 || kindOfMode(old.st_mode) != Kind::Regular) {
-            ::close(existing);
-            return { false, notRegularText(kindOfMode(old.st_mode)) };
-        }
-        hadFile = true;
-    }
-    struct Closer
-    {
-        int& fd;
-        ~Closer()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } closeExisting { existing };
-
-    const QByteArray folder = folderOf(target);
+    // Nothing is written before the new file is as closed as the old.
     QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = folder + "/." + baseNameOf(target) + '.'
-            + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        fd = openNoIntr(
-            temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
+    Descriptor fd = createTemporary(folder, where.name, hadFile ? 0600 : 0666, &temporary);
+    if (fd.get() < 0) {
         const int error = errno;
-        // A folder that takes no new file, with the file itself writable: an
-        // operator's own choice, so the file is rewritten in place, through
-        // the descriptor opened above and never through the name again.
-        if (hadFile && (error == EACCES || error == EPERM || error == EROFS)) {
-            if (!writeAllAt(existing, data, 0) || ::ftruncate(existing, off_t(data.size())) != 0
-                || ::fsync(existing) != 0)
-                return { false, systemError(errno) };
-            return {};
-        }
+        if (hadFile && (error == EACCES || error == EPERM || error == EROFS))
+            return rewriteInPlace(existing.fd.get(), data);
         return { false, systemError(error) };
     }
-
-    // The new file keeps the old one's permissions; a new one is shared
-    // like every file made in a group-writable folder.
     if (hadFile)
-        ::fchmod(fd, old.st_mode & 0777);
+        keepAccess(fd.get(), existing.st);
     else
-        shareWithGroupOfFolder(fd, temporary);
+        shareWithGroupOfFolder(fd.get(), folder);
 
-    bool ok = writeAllAt(fd, data, 0) && ::fsync(fd) == 0;
+    bool ok = writeAllAt(fd.get(), data, 0) && ::fsync(fd.get()) == 0;
     int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
+    if (::close(fd.release()) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temporary.constData(), target.constData()) != 0) {
+    if (ok && ::renameat(folder, temporary.constData(), folder, where.name.constData()) != 0) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        ::unlink(temporary.constData());
+        ::unlinkat(folder, temporary.constData(), 0);
         return { false, systemError(error) };
     }
     return {};
@@ -433,18 +729,45 @@ Result replaceFile(const QString& path, const QByteArray& data)
 
 QString refusedPort(int fd, const QString& portName)
 {
+    // What the name leads to now, every link on the way noted.
+    const Place where = walk(QFile::encodeName(portName), Links::Note);
+    struct stat reached;
+    const bool reachable = !where.error
+        && ::fstatat(where.folder.get(), where.name.constData(), &reached, AT_SYMLINK_NOFOLLOW)
+            == 0;
     struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return systemError(errno);
-    const Kind kind = kindOfMode(st.st_mode);
-    const DeviceVerdict verdict = portDeviceVerdict(kind, st.st_uid, ::geteuid());
+    if (fd >= 0) {
+        if (::fstat(fd, &st) != 0)
+            return systemError(errno);
+    } else if (!reachable) {
+        return where.error ? where.reason : systemError(errno);
+    } else {
+        st = reached;
+    }
+    PortDevice device;
+    device.kind = kindOfMode(st.st_mode);
+    device.owner = st.st_uid;
+    QString othersLink;
+    if (device.kind == Kind::CharDevice) {
+        device.major = major(st.st_rdev);
+        device.minor = minor(st.st_rdev);
+        device.hasHardware = hasHardwareBehind(st.st_rdev);
+        // The links must lead to what was opened: otherwise they changed
+        // meanwhile, and cannot be judged.
+        const bool same = reachable && reached.st_dev == st.st_dev && reached.st_ino == st.st_ino
+            && reached.st_rdev == st.st_rdev;
+        othersLink = same ? where.othersLink : u"links that changed while it was opened"_s;
+        device.linksTrusted = othersLink.isEmpty();
+    }
+    const DeviceVerdict verdict = portDeviceVerdict(device, ::geteuid());
     if (verdict == DeviceVerdict::Use)
         return {};
     // The name of what was really opened, not of what the link says now.
-    QString device = QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(fd));
-    if (device.isEmpty())
-        device = portName;
-    return refusedDeviceText(verdict, device, kind, userName(st.st_uid));
+    QString name = fd >= 0 ? QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(fd))
+                           : QFile::decodeName(where.shown);
+    if (name.isEmpty())
+        name = portName;
+    return refusedDeviceText(verdict, name, device.kind, userName(st.st_uid), othersLink);
 }
 
 #endif

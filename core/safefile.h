@@ -6,19 +6,25 @@
 // dialout group, set-group-ID and without the sticky bit, so any operator can
 // delete another's file and put a link, a FIFO or a device in its place. The
 // kernel's own defence (protected_symlinks) covers sticky world-writable
-// folders only, so the program applies the same rules itself:
-//  - a symbolic link is followed only when the user running the program or
-//    the owner of the folder holding the link made it;
-//  - only regular files are logged to or read as settings, opened without
-//    blocking, so a FIFO cannot hang the program;
+// folders only, so the program applies its own rules:
+//  - a path is walked one name at a time, and a symbolic link anywhere on it
+//    is followed only when the user running the program or root made it:
+//    another user's link, in the shared folder or in a folder of his own,
+//    may lead into this user's files;
+//  - only regular files with one name are logged to or read as settings,
+//    opened without blocking, so a FIFO cannot hang the program and a second
+//    name (hard link) of someone's file cannot be written or disclosed;
+//  - a file is read whole only up to a bound its caller gives;
 //  - a file the program creates in a group-writable folder is made group
 //    readable and writable, whatever the umask, so the next operator can
 //    append to it;
 //  - the settings file is replaced by a new file renamed into place, never
-//    written through whatever stands at its name;
-//  - a serial port is used only when it is a character device owned by the
-//    system (root) or by the user running the program: another user's
-//    pseudo-terminal is someone pretending to be the board.
+//    written through whatever stands at its name, and readable by exactly
+//    whom the old one was;
+//  - the board's port must be a serial port (a terminal with a device behind
+//    it), or a pseudo-terminal (a simulator's) reached only through links
+//    the running user or root made; never the terminal the program runs in,
+//    the console or /dev/ptmx, and nothing another user owns.
 // The rules are plain functions over numbers first, so they are tested for
 // any user, root included.
 
@@ -30,9 +36,8 @@ namespace safefile {
 using UserId = unsigned int;
 constexpr UserId RootUser = 0;
 
-// Whether `runningUser` may follow a link owned by `linkOwner` that stands in
-// a folder owned by `folderOwner`.
-bool mayFollowLink(UserId linkOwner, UserId folderOwner, UserId runningUser);
+// Whether `runningUser` may follow a link made by `linkOwner`.
+bool mayFollowLink(UserId linkOwner, UserId runningUser);
 
 enum class Kind
 {
@@ -53,27 +58,53 @@ Kind kindOfMode(unsigned int mode);
 // "a FIFO", "a folder", ... for the messages.
 QString kindName(Kind kind);
 
+// What the port's name leads to, as the verdict below needs it.
+struct PortDevice
+{
+    Kind kind = Kind::Missing;
+    unsigned int major = 0; // the device number, for a character device
+    unsigned int minor = 0;
+    bool hasHardware = false; // a device behind it (/sys/class/tty/*/device)
+    UserId owner = RootUser;
+    bool linksTrusted = true; // every link on the way made by the running user or root
+};
+
 enum class DeviceVerdict
 {
     Use,
     NotADevice, // a regular file, a FIFO, a socket...: not a serial line
-    OthersDevice // a terminal belonging to another user
+    OthersDevice, // a terminal belonging to another user
+    ProgramsTerminal, // /dev/tty, /dev/console, /dev/ptmx
+    NotASerialPort, // a device with no port behind it: /dev/null, a console
+    OthersLink // a pseudo-terminal reached through another user's link
 };
 
-DeviceVerdict portDeviceVerdict(Kind kind, UserId owner, UserId runningUser);
+// Whether `runningUser` may use `device` as the board's line: a serial port,
+// or a pseudo-terminal (a simulator's) only when every link on the way was
+// his or root's, since another operator could link his own terminal or
+// simulator there, or this operator's.
+DeviceVerdict portDeviceVerdict(const PortDevice& device, UserId runningUser);
 
 // The text for a link that is not followed: "it is a link made by <owner>,
-// who is neither you nor the owner of the folder, so it is not followed".
-QString refusedLinkText(const QString& linkOwnerName);
+// who is neither you nor root, so it is not followed", or, for a link on the
+// way to the file, "<linkPath> is a link made by ...".
+QString refusedLinkText(const QString& linkOwnerName, const QString& linkPath = {});
 
 // The text for a file that is not a regular file: "it is a FIFO, not a
 // regular file".
 QString notRegularText(Kind kind);
 
+// The text for a file with more than one name.
+QString hardLinkText(quint64 names);
+
+// The text for a file refused for its size.
+QString tooLargeText(qint64 size, qint64 maxSize);
+
 // The text for a port refused by portDeviceVerdict; `device` is the device's
-// own path.
-QString refusedDeviceText(
-    DeviceVerdict verdict, const QString& device, Kind kind, const QString& ownerName);
+// own path, `link` the link that made it refused ("the link /x/com1 made by
+// anna") for OthersLink.
+QString refusedDeviceText(DeviceVerdict verdict, const QString& device, Kind kind,
+    const QString& ownerName, const QString& link = {});
 
 struct Result
 {
@@ -81,19 +112,32 @@ struct Result
     QString error; // why not, when !ok: the system's reason or one of the texts above
 };
 
-// Why the program will not follow a link at `path` or at the end of the
-// links it leads through; empty when there is no such link. A missing file is
-// no reason.
+// Why the program will not follow a link on the way to `path` or at its
+// end; empty when there is no such link. A missing file is no reason.
 QString refusedLink(const QString& path);
 
 // Writes `data` as the whole new content of `path`: into a new file in the
 // same folder, synced, then renamed over `path`. A link at `path` that
-// refusedLink() accepts is followed and its target replaced; any other link
-// there is replaced itself. An existing file that is not a regular file, or
-// that this user may not write, is left alone and the result is a failure.
-// When the folder takes no new file but the file itself is writable, it is
-// rewritten in place through one descriptor.
+// refusedLink() accepts is followed and its target replaced; a refused link
+// there is replaced itself, and a refused link on the way is a failure. An
+// existing file that is not a regular file, that has a second name, or that
+// this user may not write, is left alone and the result is a failure. The
+// new file keeps the old one's mode and group (when this user may give it
+// that group; otherwise its group gets no rights). When the folder takes no
+// new file but the file itself is writable, it is rewritten in place through
+// one descriptor.
 Result replaceFile(const QString& path, const QByteArray& data);
+
+struct Contents
+{
+    QByteArray bytes;
+    bool missing = false; // no file at `path` (nothing on the way is missing either)
+    QString reason; // why it was not read, when it exists
+};
+
+// The whole regular file at `path`, opened as openForReading() opens it,
+// when it holds at most `maxSize` bytes; a bigger one is refused unread.
+Contents readWhole(const QString& path, qint64 maxSize);
 
 #ifndef Q_OS_WIN
 
@@ -112,8 +156,18 @@ Opened openForReading(const QString& path);
 // missing (then shared with the group when the folder is group-writable).
 Opened openForAppend(const QString& path);
 
-// Why the port open on `fd` (reached by the name `portName`) must not be
-// used; empty when it may.
+// Opens the regular file at `path` for writing from its start, likewise, and
+// empties it once it is known to be a file of this path alone.
+Opened openForWriting(const QString& path);
+
+// The one rule for what may be used as the board's port, for every program
+// that opens one or lists the candidates. `portName` is the name the port is
+// opened by (a comN link, a device); `fd` is the port as opened through it,
+// or -1 to judge the port without opening it (opening a serial port may
+// change its lines), by what the name leads to now. The device says what it
+// is, the name through whose links it is reached. Returns why it must not be
+// used, in words for the operator (naming the device), or an empty string
+// when it may. The rule itself: portDeviceVerdict().
 QString refusedPort(int fd, const QString& portName);
 
 // The name of user `uid` for messages ("user 1234" when it has none).

@@ -15,17 +15,21 @@ namespace {
 constexpr int ReopenIntervalMs = 1000;
 
 // Why the device just opened is not the board's line: another operator's
-// pseudo-terminal, linked as comN, would feed the shared log invented
-// readings and receive this operator's commands. Empty when it may be used.
-// Only a serial port has a device whose owner can be checked; an injected
-// device is the caller's own.
-QString refusedDevice(QSerialPort* port)
+// pseudo-terminal, or this operator's own terminal linked as comN by someone
+// else, /dev/tty and the like would feed the shared log invented readings and
+// receive this operator's commands. Empty when it may be used
+// (safefile::refusedPort is the rule). Only a serial port has a device that
+// can be checked; an injected device is the caller's own.
+// `name` is the name it was opened by: the serial port's own portName()
+// drops a leading /dev/, so it may not lead anywhere.
+QString refusedDevice(QSerialPort* port, const QString& name)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(port);
+    Q_UNUSED(name);
     return {};
 #else
-    return port ? safefile::refusedPort(int(port->handle()), port->portName()) : QString();
+    return port ? safefile::refusedPort(int(port->handle()), name) : QString();
 #endif
 }
 } // namespace
@@ -87,7 +91,7 @@ bool BoardPort::open(const QString& portName, QString* error)
         windowsPort->setPortName(portName);
 #endif
     if (openDevice()) {
-        const QString refused = refusedDevice(m_serial);
+        const QString refused = refusedDevice(m_serial, m_portName);
         if (refused.isEmpty())
             return true;
         m_port->close();
@@ -177,7 +181,7 @@ void BoardPort::tryReopen()
     if (m_serial)
         m_serial->clearError();
     if (openDevice()) {
-        if (!refusedDevice(m_serial).isEmpty()) {
+        if (!refusedDevice(m_serial, m_portName).isEmpty()) {
             m_port->close();
             return;
         }

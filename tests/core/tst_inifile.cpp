@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "core/inifile.h"
+#include "core/safefile.h"
 #include "support/filebytes.h"
 
 #include <QFile>
@@ -51,10 +52,10 @@ private Q_SLOTS:
         QTest::newRow("value cut to 254 characters")
             << QByteArray("[System]\r\nComPort=" + QByteArray(300, '7') + "\r\n")
             << QString(254, u'7');
-        // 65,535 characters fill the reading buffer; what follows on the
-        // same line must not be read as a section of its own.
+        // What follows tens of thousands of characters on the same line
+        // must not be read as a section of its own.
         QTest::newRow("rest of an over-long line is not a line")
-            << QByteArray("[Other]\r\n;" + QByteArray(65534, 'x')
+            << QByteArray("[Other]\r\n;" + QByteArray(65400, 'x')
                           + "[System]\r\nComPort=9\r\n[System]\r\nComPort=5\r\n")
             << u"5"_s;
         QTest::newRow("binary garbage")
@@ -107,6 +108,43 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(u"no/such/folder/Settings.ini"_s);
         QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
         QVERIFY(!QFile::exists(path));
+    }
+
+    void sizeBound_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("64 KiB exactly: read") << MaxIniFileSize << true;
+        QTest::newRow("regression: 64 KiB and one byte: refused unread")
+            << MaxIniFileSize + 1 << false;
+    }
+
+    // A settings file is read whole, so only up to a bound: another
+    // operator's gigabyte would otherwise be read, then written out again.
+    void sizeBound()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, read);
+        const QByteArray key = "[System]\r\nComPort=3\r\n";
+        const QByteArray content = key + ';' + QByteArray(size - key.size() - 3, 'x') + "\r\n";
+        QCOMPARE(content.size(), size);
+        const QString path = writeFile(content);
+        QString error;
+        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path, &error), read ? u"3"_s : QString());
+        QCOMPARE(error, read ? QString() : safefile::tooLargeText(size, MaxIniFileSize));
+        QCOMPARE(WriteIniString(u"System"_s, u"ComPort"_s, u"4"_s, path), read);
+        if (!read)
+            QCOMPARE(readAll(path), content);
+    }
+
+    // A rewrite that would pass the bound is not made: the next start would
+    // refuse the file.
+    void writePastTheBoundChangesNothing()
+    {
+        const QByteArray content = ';' + QByteArray(MaxIniFileSize - 10, 'x') + "\r\n";
+        const QString path = writeFile(content);
+        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QCOMPARE(readAll(path), content);
     }
 
     void writeOverFolderChangesNothing()

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Start-up against settings files nobody meant to write: binary garbage, a
 // file grown to tens of megabytes, one the program cannot read, a value far
-// longer than the reader's buffer. Whatever the file holds, loading the port
-// setting must end with a setting the port opening can judge (a missing
-// setting reads as "1" and is written back), never with a crash or a hang.
+// longer than a line should be. Whatever the file holds, loading the port
+// setting must end either with a setting the port opening can judge (a
+// missing setting reads as "1" and is written back) or with the reason the
+// file was not read, which the start-up failure message shows; never with a
+// crash, a hang, or a file read without a bound.
 
+#include "core/inifile.h"
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "core/safefile.h"
@@ -16,6 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +40,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype LargeFileSize = 50 * 1024 * 1024;
+constexpr uid_t OtherOperator = 54321;
+constexpr uid_t ThirdOperator = 54322;
 
 QByteArray readAll(const QString& path)
 {
@@ -130,67 +139,70 @@ private:
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_root.isValid()); }
 
-    // First, while the process is still small, so the peak it leaves is its own.
-    void largeFileWithKeyNearEnd()
+    void tooLarge_data()
     {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("64 KiB exactly: read") << u"padded"_s << MaxIniFileSize << false;
+        QTest::newRow("regression: 64 KiB and one byte: refused")
+            << u"padded"_s << MaxIniFileSize + 1 << true;
+        QTest::newRow("regression: 50 MB of junk with the key near its end")
+            << u"junk with key"_s << qint64(LargeFileSize) << true;
+        QTest::newRow("regression: 50 MB of junk without the key, was rewritten whole")
+            << u"junk"_s << qint64(LargeFileSize) << true;
+        QTest::newRow("regression: a sparse file of 1 GiB")
+            << u"sparse"_s << qint64(1) * 1024 * 1024 * 1024 << true;
+    }
+
+    // First, while the process is still small, so the peak it leaves is its
+    // own. A settings file is a few lines: one far bigger is refused unread
+    // and left as it is, whatever another operator grew it to.
+    void tooLarge()
+    {
+        QFETCH(QString, what);
+        QFETCH(qint64, size);
+        QFETCH(bool, refused);
         const QString folder = newFolder();
         const QString path = folder + u"/Settings.ini"_s;
-        QVERIFY(writeLargeJunk(
-            path, LargeFileSize, "[System]\r\nComPort=7\r\n[Other]\r\nComPort=9\r\n"));
-        const qint64 size = QFileInfo(path).size();
-        const QByteArray hash = digest(path, size);
+        const QByteArray key = "[System]\r\nComPort=7\r\n";
+        if (what == u"padded") {
+            QVERIFY(writeAll(path, key + "; " + QByteArray(size - key.size() - 4, 'x') + "\r\n"));
+        } else if (what == u"sparse") {
+            QVERIFY(writeAll(path, key));
+            QVERIFY(::truncate(QFile::encodeName(path).constData(), off_t(size)) == 0);
+        } else {
+            QVERIFY(writeLargeJunk(path, size,
+                what == u"junk" ? "[Other]\r\nComPort=9\r\n"
+                                : "[System]\r\nComPort=7\r\n[Other]\r\nComPort=9\r\n"));
+        }
+        const qint64 fileSize = QFileInfo(path).size();
+        QVERIFY(fileSize >= size);
+        const QByteArray hash = what == u"sparse" ? QByteArray() : digest(path, fileSize);
 
         const qint64 before = peakResident();
         Module1 module(folder);
         module.LoadComPortSetting();
         const qint64 growth = peakResident() - before;
 
-        QCOMPARE(module.ComPortSetting, u"7"_s);
-        QCOMPARE(portNumberFromSetting(module.ComPortSetting), 7);
-        QCOMPARE(digest(path, QFileInfo(path).size()), hash); // found, so not rewritten
+        if (!refused) {
+            QVERIFY2(module.SettingsFileRefused.isEmpty(), qPrintable(module.SettingsFileRefused));
+            QCOMPARE(module.ComPortSetting, u"7"_s);
+        } else {
+            QCOMPARE(module.SettingsFileRefused, safefile::tooLargeText(fileSize, MaxIniFileSize));
+        }
+        // Neither written back nor cut.
+        QCOMPARE(QFileInfo(path).size(), fileSize);
+        if (!hash.isEmpty())
+            QCOMPARE(digest(path, fileSize), hash);
 #ifndef TARVIK_ASAN
-        // Reading one key may cost a line, not the file. (AddressSanitizer
+        // Reading one key may cost the bounded file, never more. (AddressSanitizer
         // holds on to freed memory, so its peak says nothing here.)
         QVERIFY2(growth < 8 * 1024 * 1024,
             qPrintable(u"reading grew the process by %1 MB"_s.arg(growth >> 20)));
 #else
         Q_UNUSED(growth);
 #endif
-    }
-
-    void largeFileWithoutKey()
-    {
-        const QString folder = newFolder();
-        const QString path = folder + u"/Settings.ini"_s;
-        QVERIFY(writeLargeJunk(path, LargeFileSize, "[Other]\r\nComPort=9\r\n"));
-        const qint64 size = QFileInfo(path).size();
-        const QByteArray hash = digest(path, size);
-
-        const qint64 before = peakResident();
-        Module1 module(folder);
-        module.LoadComPortSetting();
-        const qint64 growth = peakResident() - before;
-
-        QCOMPARE(module.ComPortSetting, u"1"_s);
-        // The default goes at the end; not one byte of what was there is lost.
-        const QByteArray added = "[System]\r\nComPort=1\r\n";
-        QCOMPARE(QFileInfo(path).size(), size + added.size());
-        QCOMPARE(digest(path, size), hash);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly) && f.seek(size));
-        QCOMPARE(f.readAll(), added);
-#ifndef TARVIK_ASAN
-        // Rewriting keeps the old and the new text in memory, never more.
-        QVERIFY2(growth < 3 * size,
-            qPrintable(u"writing back grew the process by %1 MB"_s.arg(growth >> 20)));
-#else
-        Q_UNUSED(growth);
-#endif
-
-        Module1 next(folder);
-        next.LoadComPortSetting();
-        QCOMPARE(next.ComPortSetting, u"1"_s);
-        QCOMPARE(QFileInfo(path).size(), size + added.size());
     }
 
     void garbage_data()
@@ -200,14 +212,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("defaultWritten");
         QTest::addColumn<int>("port"); // 0: no port to open
 
-        QByteArray noise = binaryGarbage(64 * 1024, 1);
+        // Each under the 64 KiB a settings file may be, with the default added.
+        QByteArray noise = binaryGarbage(32 * 1024, 1);
         QTest::newRow("random bytes") << noise << u"1"_s << true << 1;
 
-        QByteArray noLineEnds = binaryGarbage(64 * 1024, 2);
+        QByteArray noLineEnds = binaryGarbage(32 * 1024, 2);
         noLineEnds.replace('\n', '\0');
         QTest::newRow("random bytes without a line end") << noLineEnds << u"1"_s << true << 1;
 
-        QByteArray lines = binaryGarbage(64 * 1024, 3);
+        QByteArray lines = binaryGarbage(32 * 1024, 3);
         lines.replace('[', '(');
         QTest::newRow("random lines before the section") << lines + "\r\n[System]\r\nComPort=3\r\n"
                                                          << u"3"_s << false << 3;
@@ -276,8 +289,8 @@ private Q_SLOTS:
             << "5" + QByteArray(253, 'z') + 'Q' << u"5"_s + QString(253, u'z') << 5;
         QTest::newRow("300 blanks around a number")
             << QByteArray(150, ' ') + "6" + QByteArray(150, ' ') << u"6"_s << 6;
-        QTest::newRow("2 and a 70000-character tail")
-            << "2" + QByteArray(70000, '0') << u"2"_s + QString(253, u'0') << 0;
+        QTest::newRow("2 and a 65000-character tail")
+            << "2" + QByteArray(65000, '0') << u"2"_s + QString(253, u'0') << 0;
     }
 
     void longValue()
@@ -313,32 +326,47 @@ private Q_SLOTS:
         Module1 module(folder);
         module.LoadComPortSetting();
 
-        // Unreadable reads as missing; the write-back fails quietly.
-        QCOMPARE(module.ComPortSetting, u"1"_s);
+        // Not read as missing (the run would silently open port 1): the
+        // operator is told which file and why.
+        QCOMPARE(module.SettingsFileRefused, safefile::notRegularText(safefile::Kind::Folder));
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(readAll(path + u"/keep"_s), QByteArray("kept"));
         QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             QStringList { u"keep"_s });
-        QCOMPARE(
-            portNameFor(*portNumberFromSetting(module.ComPortSetting), folder), u"/dev/ttyS0"_s);
     }
 
+    // Another operator's Settings.ini at mode 0600: the program may not read
+    // it, and says so instead of opening port 1.
     void unreadableFile()
     {
-        if (geteuid() == 0)
-            QSKIP("root reads every file");
         const QString folder = newFolder();
         const QString path = folder + u"/Settings.ini"_s;
         const QByteArray content = "[System]\r\nComPort=3\r\n";
         QVERIFY(writeAll(path, content));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        const QByteArray name = QFile::encodeName(path);
+        const bool root = geteuid() == 0;
+        if (root) {
+            // Root reads every file: the check runs with the rights of a
+            // third user, who may pass through the folders.
+            QVERIFY(::chown(name.constData(), OtherOperator, gid_t(-1)) == 0);
+            QVERIFY(::chmod(name.constData(), 0600) == 0);
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+            QVERIFY(::chmod(QFile::encodeName(m_root.path()).constData(), 0755) == 0);
+        } else {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        }
 
         Module1 module(folder);
+        if (root)
+            ::setfsuid(ThirdOperator);
         module.LoadComPortSetting();
+        if (root)
+            ::setfsuid(0);
 
-        QCOMPARE(module.ComPortSetting, u"1"_s);
+        QCOMPARE(module.SettingsFileRefused, QString::fromLocal8Bit(std::strerror(EACCES)));
         // The operator's file is left alone, not replaced by a default.
-        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        if (!root)
+            QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QCOMPARE(readAll(path), content);
     }
 
@@ -365,18 +393,23 @@ private Q_SLOTS:
     void plantedInPlaceOfTheFile_data()
     {
         QTest::addColumn<QString>("what");
-        QTest::newRow("regression: a FIFO hung the start") << u"fifo"_s;
-        QTest::newRow("regression: a link to /dev/zero spun the CPU") << u"zero"_s;
-        QTest::newRow("regression: another operator's link to a .bashrc") << u"foreign link"_s;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("regression: a FIFO hung the start, then read as missing")
+            << u"fifo"_s << safefile::notRegularText(safefile::Kind::Fifo);
+        QTest::newRow("regression: a link to /dev/zero spun the CPU, then read as missing")
+            << u"zero"_s << safefile::notRegularText(safefile::Kind::CharDevice);
+        QTest::newRow("regression: another operator's link to a .bashrc")
+            << u"foreign link"_s << safefile::refusedLinkText(safefile::userName(OtherOperator));
+        QTest::newRow("regression: a second name of a private file")
+            << u"hard link"_s << safefile::hardLinkText(2);
     }
 
-    // Another operator put something in place of Settings.ini. A FIFO or a
-    // device reads as an unreadable file (default 1, nothing written); a link
-    // of his is not followed, and the operator is told why at start-up.
+    // Another operator put something in place of Settings.ini: it is neither
+    // read nor written, and the operator is told why at start-up.
     void plantedInPlaceOfTheFile()
     {
         QFETCH(QString, what);
-        constexpr uid_t OtherOperator = 54321;
+        QFETCH(QString, reason);
         if (what == u"foreign link" && geteuid() != 0)
             QSKIP("needs root to make a link owned by another user");
         const QString folder = newFolder();
@@ -388,6 +421,8 @@ private Q_SLOTS:
             QVERIFY(::mkfifo(name.constData(), 0666) == 0);
         } else if (what == u"zero") {
             QVERIFY(::symlink("/dev/zero", name.constData()) == 0);
+        } else if (what == u"hard link") {
+            QVERIFY(::link(QFile::encodeName(bashrc).constData(), name.constData()) == 0);
         } else {
             QVERIFY(::symlink(QFile::encodeName(bashrc).constData(), name.constData()) == 0);
             QVERIFY(::lchown(name.constData(), OtherOperator, gid_t(-1)) == 0);
@@ -398,13 +433,7 @@ private Q_SLOTS:
         Module1 module(folder);
         module.LoadComPortSetting();
 
-        if (what == u"foreign link") {
-            QCOMPARE(module.SettingsFileRefused,
-                safefile::refusedLinkText(safefile::userName(OtherOperator)));
-        } else {
-            QVERIFY(module.SettingsFileRefused.isEmpty());
-            QCOMPARE(module.ComPortSetting, u"1"_s);
-        }
+        QCOMPARE(module.SettingsFileRefused, reason);
         struct stat after;
         QVERIFY(::lstat(name.constData(), &after) == 0);
         QCOMPARE(after.st_ino, before.st_ino);

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void lockedByASecondTarvikNamesIt();
     void sameDeviceThroughAnotherNameIsInUse();
     void deviceWithoutPermission();
+    void ownTerminalByItsDevicePath();
 
 private:
     QTemporaryDir m_dir;
@@ -151,6 +152,17 @@ void tst_OpenFailure::deviceWithoutPermission()
     QVERIFY(::chmod(board.devicePath().toLocal8Bit().constData(), isRoot() ? 0600 : 0000) == 0);
     const QString result = openAsNormalUser(link);
     QVERIFY2(result.startsWith(u"no permission to open the port"_s), qPrintable(result));
+}
+
+void tst_OpenFailure::ownTerminalByItsDevicePath()
+{
+    // No link: the port is named /dev/pts/N, which the serial port shortens
+    // to "pts/N". The rule must judge the name the port was opened by.
+    PtyBoard board;
+    QVERIFY(board.isValid());
+    BoardPort port;
+    QString error;
+    QVERIFY2(port.open(board.devicePath(), &error), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_OpenFailure)

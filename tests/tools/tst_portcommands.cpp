@@ -3,6 +3,7 @@
 // as the system's ports: the comN link and the ComPort setting they leave,
 // and everything they refuse, leaving the data folder as it was.
 
+#include "core/inifile.h"
 #include "playedboard.h"
 #include "portcommands.h"
 
@@ -170,9 +171,9 @@ private Q_SLOTS:
             << u"%2: %2 belongs to user 54321, neither to you nor to the system, so it is not used as the board's port"_s;
         QTest::newRow("Settings.ini a link another user made")
             << u"other link"_s << 1
-            << u"%1/Settings.ini: it is a link made by user 54321, who is neither you nor the owner of its folder, so it is not followed"_s;
+            << u"%1/Settings.ini: it is a link made by user 54321, who is neither you nor root, so it is not followed"_s;
         QTest::newRow("Settings.ini cannot be written: the link is put back")
-            << u"settings folder"_s << 1
+            << u"settings full"_s << 1
             << u"%1/Settings.ini could not be written; com1 is as it was"_s;
         QTest::newRow("found: no board answers")
             << u"found, none"_s << 1
@@ -208,9 +209,13 @@ private Q_SLOTS:
             QTemporaryDir elsewhere;
             QVERIFY(QFile::link(elsewhere.filePath(u"theirs.ini"_s), settings));
             QVERIFY(::lchown(QFile::encodeName(settings).constData(), 54321, gid_t(-1)) == 0);
-        } else if (what == u"settings folder"_s) {
-            QVERIFY(QFile::remove(settings));
-            QVERIFY(QDir(folder.path()).mkdir(u"Settings.ini"_s));
+        } else if (what == u"settings full"_s) {
+            // Readable, but one more key would take it past the size a
+            // settings file may have, so the writer refuses it.
+            const QByteArray head = "; ";
+            const QByteArray tail = "\r\n[System]\r\n";
+            const QByteArray comment(MaxIniFileSize - head.size() - tail.size() - 5, 'x');
+            QVERIFY(writeFile(settings, head + comment + tail));
             QVERIFY(QFile::link(u"/dev/null"_s, com1));
         } else if (what == u"found, none"_s) {
             port = u"found"_s;

@@ -178,7 +178,7 @@ private Q_SLOTS:
         const QString text = tarvikport::listReport(tarvikport::makeSetup(folder.path(), {}));
         QVERIFY2(
             text.endsWith(u"ComPort: "_s + settings
-                + u": it is a link made by user 54321, who is neither you nor the owner of its folder, so it is not followed. tarvik cannot start with it; choose a port with tarvik-port use PORT.\n"_s),
+                + u": it is a link made by user 54321, who is neither you nor root, so it is not followed. tarvik cannot start with it; choose a port with tarvik-port use PORT.\n"_s),
             qPrintable(text));
     }
 };

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -255,6 +256,59 @@ private Q_SLOTS:
         QVERIFY(records[0].endsWith(" ?CTR3"));
         QVERIFY(records[1].endsWith(" SCALE3=0186A0000F61"));
         QCOMPARE(records[2], QByteArray());
+    }
+
+    void transcriptRefusesPlantedFiles_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("own link is followed") << u"own link"_s << true;
+        QTest::newRow("regression: another operator's link to my .profile emptied it")
+            << u"others link"_s << false;
+        QTest::newRow("regression: a second name of my .profile emptied it")
+            << u"hard link"_s << false;
+        QTest::newRow("a FIFO is not opened") << u"fifo"_s << false;
+    }
+
+    // The transcript in the shared data folder: opened by the logger's rules,
+    // so another operator's link or second name never empties one's files.
+    void transcriptRefusesPlantedFiles()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, opened);
+        constexpr uid_t OtherOperator = 54321;
+        if (what == u"others link" && ::geteuid() != 0)
+            QSKIP("needs root to make a link owned by another user");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString profile = dir.filePath(u"profile"_s);
+        QFile f(profile);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("PATH=$HOME/bin:$PATH\n");
+        f.close();
+        const QString path = dir.filePath(u"t.txt"_s);
+        const QByteArray name = QFile::encodeName(path);
+        if (what == u"hard link") {
+            QVERIFY(::link(QFile::encodeName(profile).constData(), name.constData()) == 0);
+        } else if (what == u"fifo") {
+            QVERIFY(::mkfifo(name.constData(), 0666) == 0);
+        } else {
+            QVERIFY(::symlink("profile", name.constData()) == 0);
+            if (what == u"others link")
+                QVERIFY(::lchown(name.constData(), OtherOperator, gid_t(-1)) == 0);
+        }
+
+        {
+            boardsim::Transcript transcript;
+            QCOMPARE(transcript.open(path), opened);
+            transcript.write(u"?CTR3");
+        }
+        QFile after(profile);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        if (opened)
+            QVERIFY(after.readAll().endsWith(" ?CTR3\n"));
+        else
+            QCOMPARE(after.readAll(), QByteArray("PATH=$HOME/bin:$PATH\n"));
     }
 
     void transcriptInMissingFolderRefused()

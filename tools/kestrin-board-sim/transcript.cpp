@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "transcript.h"
 
+#include "core/safefile.h"
 #include "messages.h"
 
-#include <QFile>
 #include <ctime>
-#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -20,12 +19,15 @@ Transcript::~Transcript()
 
 bool Transcript::open(const QString& path)
 {
-    m_fd = ::open(
-        QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        say(systemError(path));
+    // Often in the logger's shared data folder: opened by the logger's rules,
+    // so another operator's link or a second name there never leads the
+    // emptying into this operator's own files, and a FIFO never hangs it.
+    const safefile::Opened opened = safefile::openForWriting(path);
+    if (opened.fd < 0) {
+        say(u"%1: %2"_s.arg(path, opened.reason));
         return false;
     }
+    m_fd = opened.fd;
     return true;
 }
 

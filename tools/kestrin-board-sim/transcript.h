@@ -18,7 +18,8 @@ public:
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
 
-    // Creates or empties `path`; says why and returns false when it cannot.
+    // Creates or empties `path`, a regular file of one name reached by no
+    // other user's link; says why and returns false when it cannot.
     bool open(const QString& path);
     // Does nothing while no file is open.
     void write(QStringView line);

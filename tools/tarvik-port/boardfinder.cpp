@@ -106,13 +106,9 @@ public:
             return settle(Verdict::Gone, u"gone before it was asked"_s);
         // Never even opened: a FIFO or a file is no serial line, and another
         // operator's terminal is no board of this one's.
-        const safefile::Kind kind = safefile::kindOfMode(st.st_mode);
-        const safefile::DeviceVerdict rule
-            = safefile::portDeviceVerdict(kind, st.st_uid, ::geteuid());
-        if (rule != safefile::DeviceVerdict::Use) {
-            return settle(Verdict::NotUsed,
-                safefile::refusedDeviceText(rule, device, kind, safefile::userName(st.st_uid)));
-        }
+        const QString refused = safefile::refusedPort(-1, device);
+        if (!refused.isEmpty())
+            return settle(Verdict::NotUsed, refused);
 #endif
         const PortAccess access = portAccess(device, m_finding.candidate.lockNames);
         if (access.state == PortAccess::State::InUse)

@@ -244,6 +244,20 @@ void shareWithGroupOfFolder(int fd, const QByteArray& path)
         ::fchmod(fd, wanted);
 }
 
+int syncFolder(const QByteArray& folder)
+{
+    const int fd = openNoIntr(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    // Some file systems cannot sync a folder and say so; nothing is at risk
+    // there that a sync could save.
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        error = errno;
+    ::close(fd);
+    return error;
+}
+
 // Opens what stands at `name` (no link followed) after checking its kind,
 // and checks the kind again on the descriptor.
 enum class Access
@@ -275,10 +289,18 @@ Opened openChecked(const QString& path, Access access)
         int fd = openNoIntr(name, flags);
         if (fd < 0 && errno == ENOENT && access == Access::Append) {
             fd = openNoIntr(name, flags | O_CREAT | O_EXCL, 0666);
-            if (fd >= 0)
+            if (fd >= 0) {
                 shareWithGroupOfFolder(fd, where.path);
-            else if (errno == EEXIST)
+                // A record synced into the file must not be lost with its name.
+                // Made again by the next attempt, which syncs again.
+                if (const int error = syncFolder(folderOf(where.path))) {
+                    ::unlink(name);
+                    ::close(fd);
+                    return failed(error);
+                }
+            } else if (errno == EEXIST) {
                 continue;
+            }
         }
         if (fd < 0) {
             if (errno == ELOOP)
@@ -344,6 +366,12 @@ Opened openForReading(const QString& path)
 Opened openForAppend(const QString& path)
 {
     return openChecked(path, Access::Append);
+}
+
+QString syncFolderOf(const QString& path)
+{
+    const int error = syncFolder(folderOf(QFile::encodeName(path)));
+    return error ? systemError(error) : QString();
 }
 
 Result replaceFile(const QString& path, const QByteArray& data)

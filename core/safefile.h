@@ -109,8 +109,13 @@ struct Opened
 Opened openForReading(const QString& path);
 
 // Opens the regular file at `path` for appending, likewise; creates it when
-// missing (then shared with the group when the folder is group-writable).
+// missing (then shared with the group when the folder is group-writable, and
+// its folder synced, so that the new name survives a power cut).
 Opened openForAppend(const QString& path);
+
+// Syncs the folder that holds `path`, so that a name made or changed in it
+// survives a power cut. Empty when done; else the system's reason.
+QString syncFolderOf(const QString& path);
 
 // Why the port open on `fd` (reached by the name `portName`) must not be
 // used; empty when it may.

@@ -23,6 +23,7 @@
 //     LogView::appendLines (Text1)           the pass's lines into the LogRing
 //                                            in one step
 
+#include "core/journal.h"
 #include "core/lineassembler.h"
 #include "core/logfile.h"
 #include "core/logtext.h"
@@ -76,8 +77,11 @@ public:
     QString ReadingDate;
     QString ReadingTime;
 
+    // This user's journal of readings the log file did not take, so that
+    // they outlast the run (core/journal.h).
+    Journal journal;
     // Records that could not be written yet live here, not in a window, so
-    // they outlast any message about them.
+    // they outlast any message about them; and in the journal.
     LogFile logFile;
 
     ReadingLog* readingLog = nullptr;

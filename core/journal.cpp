@@ -692,9 +692,40 @@ struct Journal::Earlier
     std::unique_ptr<File> file;
     std::vector<JournalRecord> records;
     std::vector<bool> done;
+    std::vector<Entry> notes; // the noted writes
 
     bool finished() const { return std::find(done.begin(), done.end(), false) == done.end(); }
+    void markWritten(const QString* only);
 };
+
+// Which records a noted write put into its log file. Looked at again right
+// before each attempt: a log file away at the start may be back with them.
+void Journal::Earlier::markWritten(const QString* only)
+{
+    for (const Entry& note : notes) {
+        const qsizetype end = note.first + note.count;
+        if (note.count <= 0 || end > qsizetype(records.size()))
+            continue;
+        bool wanted = false;
+        for (qsizetype k = note.first; k < end && !wanted; ++k)
+            wanted = !done[size_t(k)] && (!only || records[size_t(k)].logFile == *only);
+        if (!wanted)
+            continue;
+        QByteArray bytes;
+        for (qsizetype k = note.first; k < end; ++k)
+            bytes += records[size_t(k)].record;
+        switch (lookInLog(note.logFile, note.length, bytes)) {
+        case InLog::There:
+            std::fill(done.begin() + note.first, done.begin() + end, true);
+            break;
+        case InLog::Torn:
+            cutLog(note.logFile, note.length);
+            break;
+        case InLog::Not:
+            break;
+        }
+    }
+}
 
 Journal::Journal(const QString& folder)
     : m_folder(QDir::fromNativeSeparators(folder))
@@ -800,26 +831,8 @@ Recovery Journal::recoverEarlier()
             if (entry.kind == 'R') {
                 earlier->records.push_back({ std::move(entry.logFile), std::move(entry.record) });
                 earlier->done.push_back(false);
-                continue;
-            }
-            // A noted write: are its records in the log file already?
-            const qsizetype end = entry.first + entry.count;
-            if (entry.count <= 0 || end > qsizetype(earlier->records.size())
-                || std::all_of(earlier->done.begin() + entry.first, earlier->done.begin() + end,
-                    [](bool d) { return d; }))
-                continue;
-            QByteArray bytes;
-            for (qsizetype i = entry.first; i < end; ++i)
-                bytes += earlier->records[size_t(i)].record;
-            switch (lookInLog(entry.logFile, entry.length, bytes)) {
-            case InLog::There:
-                std::fill(earlier->done.begin() + entry.first, earlier->done.begin() + end, true);
-                break;
-            case InLog::Torn:
-                cutLog(entry.logFile, entry.length);
-                break;
-            case InLog::Not:
-                break;
+            } else {
+                earlier->notes.push_back(std::move(entry));
             }
         }
         m_earlier.push_back(std::move(earlier));
@@ -873,6 +886,7 @@ void Journal::writeEarlier(Recovery& report, const QString* only)
     std::map<QString, QString> failed;
     for (auto it = m_earlier.begin(); it != m_earlier.end();) {
         Earlier& e = **it;
+        e.markWritten(only);
         const qsizetype n = qsizetype(e.records.size());
         qsizetype i = 0;
         while (i < n) {
@@ -901,8 +915,10 @@ void Journal::writeEarlier(Recovery& report, const QString* only)
                 log.keep(e.records[size_t(k)].record);
             // Noted first, so that a crash after the write does not write
             // them again.
-            const LogFile::Result result = log.writeKept(logFile,
-                [&](qint64 length) { e.file->append(writeEntry(logFile, length, i, end - i)); });
+            const LogFile::Result result = log.writeKept(logFile, [&](qint64 length) {
+                e.file->append(writeEntry(logFile, length, i, end - i));
+                e.notes.push_back({ 'W', logFile, {}, length, i, end - i });
+            });
             if (result.ok) {
                 std::fill(e.done.begin() + i, e.done.begin() + end, true);
                 addOutcome(report, logFile, end - i, first, last, {});

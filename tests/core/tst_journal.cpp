@@ -145,6 +145,7 @@ private Q_SLOTS:
     void tornJournal();
     void earlierReadingsWaitForTheirFile_data();
     void earlierReadingsWaitForTheirFile();
+    void tookThemBeforeGoingAway();
     void journalsAreWrittenOldestFirst();
     void readingsGoToTheFileTheyWereMeantFor();
     void liveJournalIsLeftAlone();
@@ -469,6 +470,33 @@ void tst_Journal::earlierReadingsWaitForTheirFile()
     Journal next(folder());
     QCOMPARE(next.recoverEarlier().writtenCount(), 3);
     QCOMPARE(fileBytes(csv), records(1, 3));
+    QVERIFY(journals(folder()).isEmpty());
+}
+
+// Run 1 was killed after the log file took its readings, and the log's folder
+// went away before run 2 started: once it is back, run 2 must see that they
+// are there rather than write them again.
+void tst_Journal::tookThemBeforeGoingAway()
+{
+    QVERIFY(QDir(m_dir->path()).mkdir(u"logs"_s));
+    const QString csv = path(u"logs/log.csv"_s);
+    QCOMPARE(putFileBytes(csv, record(0) + records(1, 3)), csv);
+    leaveJournal(csv, 1, 3, record(0).size());
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(QDir(m_dir->path()).rename(u"logs"_s, u"away"_s));
+
+    Journal run2(folder());
+    QCOMPARE(run2.recoverEarlier().writtenCount(), 0);
+    QVERIFY(run2.holdsEarlierFor(csv));
+    QVERIFY(QDir(m_dir->path()).rename(u"away"_s, u"logs"_s));
+    LogFile log;
+    log.setJournal(&run2);
+    log.keep(record(4));
+    const LogFile::Result result = log.writeKept(csv);
+    QVERIFY(result.ok);
+    QCOMPARE(result.earlier.writtenCount(), 0);
+    QCOMPARE(fileBytes(csv), record(0) + records(1, 4));
     QVERIFY(journals(folder()).isEmpty());
 }
 

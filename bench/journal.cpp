@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -181,16 +182,36 @@ long journaledRecords(const QString& folder)
     return count;
 }
 
-off_t journalBytes(const QString& folder)
+// Follows the journal folder's files growing, with inotify, as LogWatch
+// follows the log file.
+class JournalWatch
 {
-    off_t total = 0;
-    for (const QString& name : QDir(folder).entryList({ u"kept-*.journal"_s }, QDir::Files)) {
-        struct stat st;
-        if (::stat(QFile::encodeName(folder + u'/' + name).constData(), &st) == 0)
-            total += st.st_size;
+public:
+    explicit JournalWatch(const std::string& folder)
+    {
+        // Made beforehand, as the program makes it (0700), so it can be watched.
+        const size_t slash = folder.rfind('/');
+        ::mkdir(folder.substr(0, slash).c_str(), 0700);
+        ::mkdir(folder.c_str(), 0700);
+        m_fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (m_fd < 0 || ::inotify_add_watch(m_fd, folder.c_str(), IN_MODIFY | IN_MOVED_TO) < 0)
+            fail("inotify on " + folder);
     }
-    return total;
-}
+    ~JournalWatch() { ::close(m_fd); }
+    int fd() const { return m_fd; }
+    // True when the journal grew since the last call.
+    bool grew()
+    {
+        alignas(inotify_event) char buf[16384];
+        bool any = false;
+        while (::read(m_fd, buf, sizeof buf) > 0)
+            any = true;
+        return any;
+    }
+
+private:
+    int m_fd = -1;
+};
 
 // Readings 1..count unpaced to the program; readings a second until the log
 // file (folder there) or the journal (folder away) holds them all.
@@ -204,6 +225,7 @@ double programRun(bool away, long count)
     pty.linkAt(folder.file("com1"));
     LogWatch log(folder.path());
     log.keepTimes(false);
+    JournalWatch journal(folder.file("state/tarvik"));
     OpenWatch opened(pty.device());
     Program program(folder.program(), folder.file("tarvik.out"));
     if (opened.wait(20.0) < 0)
@@ -215,21 +237,19 @@ double programRun(bool away, long count)
         burst += readingLine(n);
     const double start = now();
     double lastGrowth = start;
-    off_t lastSize = 0;
     size_t sent = 0;
     for (;;) {
         sent = pty.sendSome(burst, sent);
-        pollfd p[2] = { { log.fd(), POLLIN, 0 },
+        pollfd p[2] = { { away ? journal.fd() : log.fd(), POLLIN, 0 },
             { pty.master(), short(sent < burst.size() ? POLLOUT : 0), 0 } };
-        ::poll(p, 2, away ? 2 : 200);
+        ::poll(p, 2, 200);
         pty.drain();
         if (!away) {
             if (log.handleEvents() > 0)
                 lastGrowth = log.lastRecordAt();
             if (log.records() >= count)
                 break;
-        } else if (const off_t size = journalBytes(journals); size != lastSize) {
-            lastSize = size;
+        } else if (journal.grew()) {
             lastGrowth = now();
         } else if (sent == burst.size() && now() - lastGrowth > 0.5
             && journaledRecords(journals) >= count) {

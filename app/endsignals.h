@@ -3,8 +3,8 @@
 
 // Ends the run cleanly when the system asks (SIGTERM at shutdown, SIGHUP at
 // logout, SIGINT from a terminal): the same way as "Exit", so kept records
-// get their last write and the serial port, with its lock file, is
-// released. Killed outright, Qt's port lock would stay behind and lock
+// are left in the journal for the next start (those in memory alone get a
+// last write) and the serial port, with its lock file, is released. Killed outright, Qt's port lock would stay behind and lock
 // other operators out of the board until the next reboot.
 
 #include <QObject>

@@ -236,12 +236,15 @@ Program::Program(const std::string& path, const std::string& logPath)
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         if (entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("LC_ALL=")
-            || entry.starts_with("LANG=") || entry.starts_with("LANGUAGE="))
+            || entry.starts_with("LANG=") || entry.starts_with("LANGUAGE=")
+            || entry.starts_with("XDG_STATE_HOME="))
             continue;
         env.push_back(entry);
     }
     env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("LC_ALL=C.UTF-8");
+    // Its journal of kept readings in its own folder, never the user's.
+    env.push_back("XDG_STATE_HOME=" + path.substr(0, path.rfind('/')) + "/state");
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());

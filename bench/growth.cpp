@@ -19,6 +19,7 @@
 #include "ui/frmmain.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -207,6 +208,8 @@ int main(int argc, char** argv)
     bench::Pty pty;
     pty.linkAt(folder + "/com1");
 
+    // Kept readings, should there be any, in a journal of its own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(u"state"_s)));
     Module1 module(dir.path(), QLocale(QLocale::English, QLocale::UnitedStates));
     frmMain window(module);
     if (!window.Form_Load())

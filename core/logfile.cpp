@@ -159,21 +159,75 @@ int closeFile(int fd)
 
 } // namespace
 
-LogFile::Result LogFile::writeKept(const QString& path)
+LogFile::Result LogFile::writeKept(const QString& path, const BeforeWrite& beforeWrite)
 {
     if (m_kept.empty())
         return {};
-    return writeAll(path);
+    Result result;
+    if (m_journal && m_journal->holdsEarlierFor(path)) {
+        // Readings an earlier run kept for this file go in before ours; while
+        // they cannot, ours wait too, so the file keeps the readings' order.
+        result.earlier = m_journal->retryEarlier(path);
+        if (const QString waiting = result.earlier.failureFor(path); !waiting.isNull()) {
+            result.ok = false;
+            result.error = waiting;
+            saveInJournal(path);
+            return result;
+        }
+    }
+    // While the file works nothing is journaled, and nothing is noted.
+    Result written;
+    if (m_journaled == 0) {
+        written = writeAll(path, beforeWrite);
+    } else {
+        written = writeAll(path, [&](qint64 length) {
+            if (beforeWrite)
+                beforeWrite(length);
+            noteInJournal(path, length);
+        });
+    }
+    result.ok = written.ok;
+    result.error = written.error;
+    if (!result.ok) {
+        saveInJournal(path);
+    } else if (m_journal) {
+        m_journal->discard();
+        m_journaled = 0;
+        m_journalError.clear();
+    }
+    return result;
 }
 
-LogFile::Result LogFile::writeAll(const QString& path)
+void LogFile::noteInJournal(const QString& path, qint64 length)
+{
+    // Noted before the write: should the run end after the file took the
+    // records and before the journal is gone, the next start sees that they
+    // are there. A note that cannot be saved leaves just that moment open to
+    // a reading written twice; the write matters more.
+    m_journal->noteWrite(path, length, m_journaled);
+}
+
+void LogFile::saveInJournal(const QString& path)
+{
+    if (!m_journal || m_journaled == keptCount())
+        return;
+    const Journal::Result saved = m_journal->append(path, m_kept, m_journaled);
+    if (saved.ok) {
+        m_journaled = keptCount();
+        m_journalError.clear();
+    } else {
+        m_journalError = saved.error;
+    }
+}
+
+LogFile::Result LogFile::writeAll(const QString& path, const BeforeWrite& beforeWrite)
 {
     // Opened before the records are joined: while the file cannot even be
     // opened, each new reading must not copy everything that waits.
     QString reason;
     const int fd = openForAppend(path, &reason);
     if (fd < 0)
-        return { false, reason };
+        return { false, reason, {} };
 
     FileOffset oldLength = 0;
     bool failed = !fileLength(fd, &oldLength);
@@ -191,6 +245,9 @@ LogFile::Result LogFile::writeAll(const QString& path)
             joined.append(r);
     }
     const QByteArray& data = m_kept.size() > 1 ? joined : m_kept.front();
+
+    if (!failed && beforeWrite)
+        beforeWrite(oldLength);
 
     qsizetype done = 0;
     while (!failed && done < data.size()) {
@@ -213,7 +270,7 @@ LogFile::Result LogFile::writeAll(const QString& path)
         if (done > 0)
             cutBack(fd, oldLength);
         closeFile(fd);
-        return { false, systemError(error) };
+        return { false, systemError(error), {} };
     }
 
     const int spare = spareDescriptor(fd);
@@ -223,7 +280,7 @@ LogFile::Result LogFile::writeAll(const QString& path)
         cutBackAfterClose(spare, path, oldLength);
         if (spare >= 0)
             closeFile(spare);
-        return { false, systemError(error) };
+        return { false, systemError(error), {} };
     }
     if (spare >= 0)
         closeFile(spare);

@@ -10,11 +10,18 @@
 //    are kept in memory for the next attempt, whatever file that goes to.
 // The file is opened and closed for every write so other programs can read it
 // between readings.
+//
+// With a journal (core/journal.h), records the file does not take are also
+// saved there before the call returns, so that they outlast the run; readings
+// an earlier run left for the same file go in first.
+
+#include "core/journal.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <deque>
+#include <functional>
 
 class LogFile
 {
@@ -23,19 +30,38 @@ public:
     {
         bool ok = true;
         QString error;        // the system's reason when !ok
+        // Readings of earlier runs meant for this file, written (or tried)
+        // before the kept ones.
+        Recovery earlier;
     };
 
     // Keeps `record` for the next write, after any already kept: readings
     // that arrive together are written together, with one sync.
     void keep(const QByteArray& record) { m_kept.push_back(record); }
 
+    // Called with the file's length once it is open, just before the kept
+    // records go in.
+    using BeforeWrite = std::function<void(qint64 length)>;
+
     // Writes the kept records alone (nothing to do when none are kept).
-    Result writeKept(const QString& path);
+    Result writeKept(const QString& path, const BeforeWrite& beforeWrite = {});
 
     qsizetype keptCount() const { return qsizetype(m_kept.size()); }
 
+    // Where kept records are saved besides memory; none by default.
+    void setJournal(Journal* journal) { m_journal = journal; }
+    // Kept records that are in memory only: the journal did not take them.
+    qsizetype unsavedCount() const { return keptCount() - m_journaled; }
+    // Why the journal did not take them.
+    const QString& journalError() const { return m_journalError; }
+
 private:
-    Result writeAll(const QString& path);
+    Result writeAll(const QString& path, const BeforeWrite& beforeWrite);
+    void noteInJournal(const QString& path, qint64 length);
+    void saveInJournal(const QString& path);
 
     std::deque<QByteArray> m_kept;
+    Journal* m_journal = nullptr;
+    qsizetype m_journaled = 0; // the first kept records, already in the journal
+    QString m_journalError;
 };

@@ -12,9 +12,11 @@ using namespace Qt::StringLiterals;
 
 Module1::Module1(const QString& programFolder, const QLocale& locale)
     : SettingsFile(QDir::toNativeSeparators(programFolder + u"/Settings.ini"_s))
+    , journal(Journal::defaultFolder())
     , m_programFolder(programFolder)
     , m_textFormat(locale)
 {
+    logFile.setJournal(&journal);
 }
 
 QString Module1::defaultLogFile() const

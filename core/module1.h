@@ -7,6 +7,7 @@
 //
 // The road of a reading from the port to the file and the view: docs/architecture.md
 
+#include "core/journal.h"
 #include "core/lineassembler.h"
 #include "core/logfile.h"
 #include "core/logtext.h"
@@ -62,8 +63,11 @@ public:
     QString ReadingDate;
     QString ReadingTime;
 
+    // This user's journal of readings the log file did not take, so that
+    // they outlast the run (core/journal.h).
+    Journal journal;
     // Records that could not be written yet live here, not in a window, so
-    // they outlast any message about them.
+    // they outlast any message about them; and in the journal.
     LogFile logFile;
 
     ReadingLog* readingLog = nullptr;

@@ -453,6 +453,20 @@ void keepAccess(int fd, const struct stat& old)
     ::fchmod(fd, mode);
 }
 
+// Syncs the folder open on `folder` (O_PATH), so that a name made in it
+// survives a power cut. 0 when done, else the system's error.
+int syncFolder(int folder)
+{
+    const Descriptor fd(openAtNoIntr(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return errno;
+    // Some file systems cannot sync a folder and say so; nothing is at risk
+    // there that a sync could save.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
+        return errno;
+    return 0;
+}
+
 enum class Access
 {
     Read,
@@ -488,10 +502,17 @@ Opened openChecked(const QString& path, Access access)
         Descriptor fd(openAtNoIntr(folder, name, flags));
         if (fd.get() < 0 && errno == ENOENT && access != Access::Read) {
             fd.reset(openAtNoIntr(folder, name, flags | O_CREAT | O_EXCL, 0666));
-            if (fd.get() >= 0)
+            if (fd.get() >= 0) {
                 shareWithGroupOfFolder(fd.get(), folder);
-            else if (errno == EEXIST)
+                // A record synced into the file must not be lost with its
+                // name. Made again by the next attempt, which syncs again.
+                if (const int error = syncFolder(folder)) {
+                    ::unlinkat(folder, name, 0);
+                    return failed(error);
+                }
+            } else if (errno == EEXIST) {
                 continue;
+            }
         }
         if (fd.get() < 0) {
             if (errno == ELOOP)
@@ -682,6 +703,16 @@ Contents readWhole(const QString& path, qint64 maxSize)
     }
     c.bytes.truncate(done);
     return c;
+}
+
+QString syncFolderOf(const QString& path)
+{
+    const Place where = walk(QFile::encodeName(path), Links::Judge);
+    // A refused link at the last name still leaves its folder to sync.
+    if (where.error || (where.refused && !where.refusedAtEnd))
+        return where.reason;
+    const int error = syncFolder(where.folder.get());
+    return error ? systemError(error) : QString();
 }
 
 Result replaceFile(const QString& path, const QByteArray& data)

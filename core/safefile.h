@@ -153,12 +153,17 @@ struct Opened
 Opened openForReading(const QString& path);
 
 // Opens the regular file at `path` for appending, likewise; creates it when
-// missing (then shared with the group when the folder is group-writable).
+// missing (then shared with the group when the folder is group-writable, and
+// its folder synced, so that the new name survives a power cut).
 Opened openForAppend(const QString& path);
 
 // Opens the regular file at `path` for writing from its start, likewise, and
 // empties it once it is known to be a file of this path alone.
 Opened openForWriting(const QString& path);
+
+// Syncs the folder that holds `path`, so that a name made or changed in it
+// survives a power cut. Empty when done; else the reason.
+QString syncFolderOf(const QString& path);
 
 // The one rule for what may be used as the board's port, for every program
 // that opens one or lists the candidates. `portName` is the name the port is

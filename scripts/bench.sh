@@ -6,7 +6,7 @@
 #
 #   scripts/bench.sh                 everything (about 7 minutes, more on a slow disk)
 #   scripts/bench.sh startup latency  only these: startup throughput latency
-#                                     idle growth callgrind soak
+#                                     idle growth callgrind journal soak
 #   BENCH_QUICK=1 scripts/bench.sh   short runs, to try the benchmarks out
 #   BENCH_DIR=/dev/shm ...           program folders (and the log) elsewhere
 #                                     than the build tree's disk
@@ -20,10 +20,10 @@ scripts/deps.sh
 build=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_BENCH=ON \
     -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target tarvik bench_program bench_growth soak
+cmake --build "$build" -j "$(nproc)" --target tarvik bench_program bench_growth bench_journal soak
 
 benches=("$@")
-[ ${#benches[@]} -gt 0 ] || benches=(startup throughput latency idle growth callgrind soak)
+[ ${#benches[@]} -gt 0 ] || benches=(startup throughput latency idle growth callgrind journal soak)
 
 # Instructions a reading with `$1` lines in the view: bench_growth counts only
 # its timed readings (--collect-atstart=no), one side a run.
@@ -61,6 +61,7 @@ for b in "${benches[@]}"; do
     case "$b" in
         startup|throughput|latency|idle) "$build/bench/bench_program" "$b" ;;
         growth) "$build/bench/bench_growth" ;;
+        journal) "$build/bench/bench_journal" ;;
         callgrind) callgrind ;;
         soak) "$build/bench/soak" ;;
         *) echo "bench.sh: unknown benchmark '$b'" >&2; exit 2 ;;

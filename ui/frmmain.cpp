@@ -10,6 +10,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QLabel>
 #include <QPushButton>
 
@@ -85,6 +86,10 @@ bool frmMain::Form_Load()
     m_cdb.FileName = logFile;
 
     centreOnScreen(this);
+
+    // Readings an earlier run kept go into their files before this run
+    // takes its first; the operator hears of it once the window shows.
+    reportRecovery(m_module.journal.recoverEarlier());
     return true;
 }
 
@@ -149,8 +154,20 @@ void frmMain::flushLog()
         Text1->appendLines(m_pendingLines);
         m_pendingLines.clear();
     }
+    if (result.earlier.writtenCount() > 0)
+        reportRecovery(result.earlier);
     if (!result.ok)
         reportLogFailure(result.error);
+}
+
+void frmMain::reportRecovery(const Recovery& recovery)
+{
+    const QString text = recovery.message();
+    if (text.isEmpty())
+        return;
+    // Not from inside the receive handler, and not before the window shows.
+    QMetaObject::invokeMethod(
+        this, [this, text] { showTarvikMessage(messageOwner(), text); }, Qt::QueuedConnection);
 }
 
 void frmMain::reportLogFailure(const QString& reason)
@@ -171,19 +188,30 @@ void frmMain::showLogFailure()
         m_logFailurePending = false;
         return;
     }
-    const QString text
-        = u"The log file %1 cannot be written: %2.\r\n\r\n"
-          u"%3 reading(s) are kept and will be written, oldest first, as soon as "
-          u"the log file can be written again. Use \"Create New Log File\" to "
-          u"choose another file."_s.arg(m_cdb.FileName, m_logFailureReason, QString::number(kept));
+    const qsizetype unsaved = m_module.logFile.unsavedCount();
+    const QString saved = unsaved == 0
+        ? u"They are also saved in %1, so that Tarvik writes them at its next start should it "
+          u"end before."_s.arg(m_module.journal.place())
+        : u"%1 of them are only in memory: they cannot be saved in %2 either (%3), so they are "
+          u"lost if Tarvik ends before the log file takes them."_s.arg(
+              QString::number(unsaved), m_module.journal.place(), m_module.logFile.journalError());
+    const QString text = u"The log file %1 cannot be written: %2.\r\n\r\n"
+                         u"%3 reading(s) are kept and will be written, oldest first, as soon as "
+                         u"the log file can be written again. "_s.arg(
+                             m_cdb.FileName, m_logFailureReason, QString::number(kept))
+        + saved + u" Use \"Create New Log File\" to choose another file."_s;
+    showTarvikMessage(messageOwner(), text);
+    m_logFailurePending = false;
+}
+
+QWidget* frmMain::messageOwner()
+{
     // The box goes with the window the operator is using: closing it hands
     // the activation back there, so a setup window that was polling goes on
     // polling instead of seeing the main window activated.
-    QWidget* owner = this;
     if (m_setup && m_setup->isActiveProgramWindow())
-        owner = m_setup;
-    showTarvikMessage(owner, text);
-    m_logFailurePending = false;
+        return m_setup;
+    return this;
 }
 
 void frmMain::cmdSave_Click()
@@ -207,18 +235,38 @@ void frmMain::Command1_Click()
 
 void frmMain::Command2_Click()
 {
-    endProgram(0);
+    endRun(0, true);
 }
 
 void frmMain::endProgram(int status)
 {
-    if (m_module.logFile.keptCount() > 0)
-        m_module.logFile.writeKept(m_cdb.FileName);
+    endRun(status, false);
+}
+
+void frmMain::endRun(int status, bool tellOperator)
+{
+    // Readings in the journal wait for the next start: the end does not wait
+    // for a log file that is away. Only readings in memory alone get a last
+    // try, at the log file and then at the journal.
+    LogFile& log = m_module.logFile;
+    if (log.unsavedCount() > 0) {
+        const LogFile::Result result = log.writeKept(m_cdb.FileName);
+        if (const qsizetype lost = log.unsavedCount(); lost > 0) {
+            const QString text
+                = u"%1 reading(s) are lost: the log file %2 cannot be written "
+                  u"(%3), and they cannot be saved in %4 either (%5)."_s.arg(QString::number(lost),
+                      m_cdb.FileName, result.error, m_module.journal.place(), log.journalError());
+            if (tellOperator)
+                showTarvikMessage(this, text);
+            else
+                qWarning().noquote() << text;
+        }
+    }
     QCoreApplication::exit(status);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    endProgram(0);
+    endRun(0, true);
 }

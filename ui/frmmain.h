@@ -36,8 +36,10 @@ public:
     void Command1_Click();
     void Command2_Click();
 
-    // Ends the run: one last attempt to write kept records, then the event
-    // loop is left with `status`.
+    // Ends the run at once, as at the system's signals: kept records that
+    // are in memory alone get one last attempt (the journal's wait for the
+    // next start), then the event loop is left with `status`. Readings that
+    // would be lost are named on standard error.
     void endProgram(int status);
 
     frmPicOptions* setupWindow() const { return m_setup; }
@@ -55,6 +57,10 @@ private:
     void flushLog();
     void reportLogFailure(const QString& reason);
     void showLogFailure();
+    void reportRecovery(const Recovery& recovery);
+    QWidget* messageOwner();
+    // As endProgram; readings that would be lost are told in a message.
+    void endRun(int status, bool tellOperator);
 
     Module1& m_module;
     CDB m_cdb;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/logfile.h"
 #include "core/safefile.h"
+#include "syncspy.h"
 
 #include <QDir>
 #include <QFile>
@@ -93,6 +94,8 @@ private Q_SLOTS:
     void unwritableThenMended();
     void partialWriteIsCutBack();
     void manyKeptRecords();
+    void newFileHasItsFolderSynced_data();
+    void newFileHasItsFolderSynced();
 
 private:
     // Makes `path` in `dir` unwritable in the given way; an empty result
@@ -352,6 +355,35 @@ void tst_LogFile::manyKeptRecords()
     QVERIFY(log.writeKept(good).ok);
     QCOMPARE(log.keptCount(), 0);
     QCOMPARE(contents(good), expected);
+}
+
+void tst_LogFile::newFileHasItsFolderSynced_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("the write makes the file") << false;
+    QTest::newRow("the file is there already") << true;
+}
+
+// A synced record must not be in a file whose name a power cut takes away:
+// the write that makes the file syncs its folder too, before the record.
+void tst_LogFile::newFileHasItsFolderSynced()
+{
+    QFETCH(bool, exists);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(u"logs"_s));
+    const QString folder = QFileInfo(dir.filePath(u"logs"_s)).canonicalFilePath();
+    const QString path = folder + u"/log.csv"_s;
+    if (exists)
+        QVERIFY(writeFile(path, record(0)));
+
+    LogFile log;
+    syncspy::take();
+    QVERIFY(keepAndWrite(log, path, record(1)).ok);
+    const QStringList synced = syncspy::take();
+    QCOMPARE(synced.contains(folder), !exists);
+    QCOMPARE(synced.constLast(), path);
+    QCOMPARE(synced.size(), exists ? 1 : 2);
 }
 
 QTEST_APPLESS_MAIN(tst_LogFile)

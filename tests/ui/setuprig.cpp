@@ -17,6 +17,8 @@ SetupRig::SetupRig(const QLocale& locale)
     if (settings.open(QIODevice::WriteOnly))
         settings.write("[System]\r\nComPort=1\r\n");
     board.linkAt(folder.filePath(u"com1"_s));
+    // A journal folder of its own, so no earlier test's kept readings turn up.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(folder.filePath(u"state"_s)));
     module = std::make_unique<Module1>(folder.path(), locale);
     main = std::make_unique<frmMain>(*module);
 }

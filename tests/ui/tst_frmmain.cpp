@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmmain.h"
+#include "core/journal.h"
 #include "core/module1.h"
 #include "port/boardport.h"
 #include "port/serialports.h"
@@ -8,6 +9,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -28,6 +30,27 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QLocale English(QLocale::English, QLocale::UnitedStates);
+
+// A record's date and time: "value","date","time" CR LF.
+QString moment(const QByteArray& record)
+{
+    const QStringList fields = QString::fromLocal8Bit(record.chopped(3).mid(1)).split(u"\",\""_s);
+    return fields.size() == 3 ? fields[1] + u' ' + fields[2] : QString();
+}
+
+// The readings' span as the messages give it.
+QString span(const QByteArray& first, const QByteArray& last)
+{
+    return moment(first) == moment(last) ? moment(first) : moment(first) + u" to "_s + moment(last);
+}
+
+enum class Ending
+{
+    Exit,
+    CloseBox,
+    Signal,
+    Killed
+};
 
 QByteArray readFile(const QString& path)
 {
@@ -66,12 +89,88 @@ public:
 
 } // namespace
 
+Q_DECLARE_METATYPE(Ending)
+
 class tst_frmMain : public QObject
 {
     Q_OBJECT
 
 private:
     QString settingsPath() const { return m_dir->filePath(u"Settings.ini"_s); }
+    QString journalFolder() const { return m_dir->filePath(u"state/tarvik"_s); }
+    QStringList journals() const
+    {
+        return QDir(journalFolder()).entryList({ u"kept-*.journal"_s }, QDir::Files);
+    }
+
+    // Starts the program again in the same folders, as the operator does
+    // after the end of a run.
+    MessageCatcher* startAgain()
+    {
+        m_main.reset();
+        m_module = std::make_unique<Module1>(m_dir->path(), English);
+        m_main = std::make_unique<frmMain>(*m_module);
+        auto* catcher = new MessageCatcher(m_main.get());
+        return m_main->Form_Load() ? catcher : nullptr;
+    }
+
+    // A run logging to logs/run.csv: reading 1 goes in, then the folder goes
+    // away (a USB stick pulled) and readings 2 and 3 are kept. Returns their
+    // records as saved in the journal.
+    std::vector<JournalRecord> runUntilReadingsAreKept(MessageCatcher** catcher)
+    {
+        m_main = std::make_unique<frmMain>(*m_module);
+        if (!m_main->Form_Load())
+            return {};
+        *catcher = new MessageCatcher(m_main.get());
+        QDir dir(m_dir->path());
+        dir.mkdir(u"logs"_s);
+        m_main->fileDialog().FileName = m_dir->filePath(u"logs/run.csv"_s);
+        m_board->send("<KS1*\r\n");
+        if (!QTest::qWaitFor([&] { return readFile(logFile()).count("\r\n") == 1; }))
+            return {};
+        dir.rename(u"logs"_s, u"logs.away"_s);
+        m_board->send("<KS2*\r\n<KS3*\r\n");
+        if (!QTest::qWaitFor([&] { return (*catcher)->texts.size() == 1; }))
+            return {};
+        const QStringList names = journals();
+        if (names.size() != 1 || m_module->logFile.keptCount() != 2)
+            return {};
+        return Journal::readRecords(journalFolder() + u'/' + names.constFirst());
+    }
+    QString logFile() const { return m_dir->filePath(u"logs/run.csv"_s); }
+
+    // Ends the run the way `ending` does, from inside the program's event
+    // loop as the operator would; returns the exit status (-1: it did not
+    // end, or it was killed).
+    int end(Ending ending)
+    {
+        if (ending == Ending::Killed)
+            return -1;
+        QTimer::singleShot(0, m_main.get(), [this, ending] {
+            switch (ending) {
+            case Ending::Exit:
+                m_main->Command2_Click();
+                break;
+            case Ending::CloseBox:
+                m_main->close();
+                break;
+            case Ending::Signal:
+                m_main->endProgram(0);
+                break;
+            case Ending::Killed:
+                break;
+            }
+        });
+        // As main() runs it: a message box closing is no reason to quit.
+        QApplication::setQuitOnLastWindowClosed(false);
+        // Ends the loop should the program fail to.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::exit(-1); });
+        guard.start(20000);
+        return QCoreApplication::exec();
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PtyBoard> m_board;
@@ -82,6 +181,8 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
+        // Each case has a journal folder of its own.
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath(u"state"_s)));
         m_board = std::make_unique<PtyBoard>();
         QVERIFY(m_board->isValid());
         QVERIFY(m_board->linkAt(m_dir->filePath(u"com1"_s)));
@@ -444,6 +545,117 @@ private Q_SLOTS:
         QCOMPARE(m_main->windowTitle(), u"Tarvik Data Logger"_s);
         QVERIFY(m_board->send("<KS7.5*\r\n"));
         QTRY_VERIFY(readFile(m_dir->filePath(u"Default.csv"_s)).startsWith("\"7.5\","));
+    }
+
+    void keptReadingsAreWrittenAtTheNextStart_data()
+    {
+        QTest::addColumn<Ending>("ending");
+        QTest::newRow("Exit") << Ending::Exit;
+        QTest::newRow("the close box") << Ending::CloseBox;
+        QTest::newRow("a signal at shutdown") << Ending::Signal;
+        QTest::newRow("killed: no end at all") << Ending::Killed;
+    }
+
+    // The run ends while readings are kept: nothing is asked, and the next
+    // start writes them after what was there, with their own times, and says
+    // how many, from when and into which file.
+    void keptReadingsAreWrittenAtTheNextStart()
+    {
+        QFETCH(Ending, ending);
+        MessageCatcher* catcher = nullptr;
+        const std::vector<JournalRecord> saved = runUntilReadingsAreKept(&catcher);
+        QCOMPARE(saved.size(), size_t(2));
+        QCOMPARE(saved[0].logFile, logFile());
+        const QString text = catcher->texts.constFirst();
+        QVERIFY2(text.contains(u"2 reading(s) are kept"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"They are also saved in "_s + journalFolder() + u"/kept-"_s),
+            qPrintable(text));
+        const QByteArray before = readFile(m_dir->filePath(u"logs.away/run.csv"_s));
+
+        QCOMPARE(end(ending), ending == Ending::Killed ? -1 : 0);
+        QCOMPARE(catcher->texts.size(), 1); // nothing asked, nothing to tell
+        QCOMPARE(journals().size(), 1);
+
+        QVERIFY(QDir(m_dir->path()).rename(u"logs.away"_s, u"logs"_s));
+        MessageCatcher* next = startAgain();
+        QVERIFY(next);
+        QTRY_COMPARE(next->texts.size(), 1);
+        QCOMPARE(readFile(logFile()), before + saved[0].record + saved[1].record);
+        QVERIFY2(next->texts.constFirst().contains(
+                     u"2 reading(s) from %1 are now written into %2."_s.arg(
+                         span(saved[0].record, saved[1].record), logFile())),
+            qPrintable(next->texts.constFirst()));
+        QVERIFY(journals().isEmpty());
+    }
+
+    // Still away at the next start: nothing lost, the journal kept, and the
+    // message says so and where. Once the file is back, the earlier readings
+    // go in before the new run's.
+    void logStillUnwritableAtTheNextStart()
+    {
+        MessageCatcher* catcher = nullptr;
+        const std::vector<JournalRecord> saved = runUntilReadingsAreKept(&catcher);
+        QCOMPARE(saved.size(), size_t(2));
+        const QByteArray before = readFile(m_dir->filePath(u"logs.away/run.csv"_s));
+        const QStringList journal = journals();
+
+        MessageCatcher* next = startAgain();
+        QVERIFY(next);
+        QTRY_COMPARE(next->texts.size(), 1);
+        const QString text = next->texts.constFirst();
+        QVERIFY2(text.contains(u"2 reading(s) from %1 still cannot be written into %2: "_s.arg(
+                     span(saved[0].record, saved[1].record), logFile())),
+            qPrintable(text));
+        QVERIFY2(text.contains(u"They stay saved in "_s + journalFolder()), qPrintable(text));
+        QCOMPARE(journals(), journal);
+
+        QVERIFY(QDir(m_dir->path()).rename(u"logs.away"_s, u"logs"_s));
+        m_main->fileDialog().FileName = logFile();
+        QVERIFY(m_board->send("<KS4*\r\n"));
+        QTRY_COMPARE(readFile(logFile()).count("\r\n"), 4);
+        const QByteArray after = readFile(logFile());
+        QVERIFY(after.startsWith(before + saved[0].record + saved[1].record + "\"4\","));
+        QTRY_COMPARE(next->texts.size(), 2);
+        QVERIFY2(
+            next->texts.constLast().contains(u"2 reading(s) from %1 are now written into %2."_s.arg(
+                span(saved[0].record, saved[1].record), logFile())),
+            qPrintable(next->texts.constLast()));
+        QVERIFY(journals().isEmpty());
+    }
+
+    void readingsOnlyInMemoryAreToldAtTheEnd_data()
+    {
+        QTest::addColumn<Ending>("ending");
+        QTest::newRow("Exit") << Ending::Exit;
+        QTest::newRow("the close box") << Ending::CloseBox;
+    }
+
+    // The home folder cannot take the journal either: the failure message
+    // says the readings are only in memory, and the end says they are lost
+    // instead of dropping them without a word.
+    void readingsOnlyInMemoryAreToldAtTheEnd()
+    {
+        QFETCH(Ending, ending);
+        QVERIFY(writeFile(m_dir->filePath(u"state"_s), "not a folder"));
+        m_module = std::make_unique<Module1>(m_dir->path(), English);
+        m_main = std::make_unique<frmMain>(*m_module);
+        QVERIFY(m_main->Form_Load());
+        auto* catcher = new MessageCatcher(m_main.get());
+        const QString bad = m_dir->filePath(u"missing/log.csv"_s);
+        m_main->fileDialog().FileName = bad;
+
+        QVERIFY(m_board->send("<KS1*\r\n"));
+        QTRY_COMPARE(catcher->texts.size(), 1);
+        QVERIFY2(catcher->texts.constFirst().contains(
+                     u"1 of them are only in memory: they cannot be saved in %1 either ("_s.arg(
+                         journalFolder())),
+            qPrintable(catcher->texts.constFirst()));
+
+        QCOMPARE(end(ending), 0);
+        QCOMPARE(catcher->texts.size(), 2);
+        QVERIFY2(catcher->texts.constLast().startsWith(
+                     u"1 reading(s) are lost: the log file %1 cannot be written ("_s.arg(bad)),
+            qPrintable(catcher->texts.constLast()));
     }
 };
 

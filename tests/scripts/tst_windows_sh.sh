@@ -39,8 +39,9 @@ tar -C "$tmp/archive" -cJf "$tmp/serialport.tar.xz" qtserialport-everywhere-src-
 
 run() { # a helper in a fresh shell that sources the script
     env PATH="$tmp/bin:$PATH" TARVIK_APT_ETC="$tmp/etc" TARVIK_WIN_CACHE="$tmp/cache" \
+        TARVIK_MINGW_GCC="$tmp/mingw-gcc" TARVIK_MINGW_SYSROOT="$tmp/mingw" \
         TARVIK_QTSERIALPORT="$tmp/serialport.tar.xz" \
-        bash -c 'source "$1"; serialport_sha256=$(sha256sum "$TARVIK_QTSERIALPORT" | cut -d" " -f1); "$2"' \
+        bash -c 'source "$1"; serialport_sha256=$(sha256sum "$TARVIK_QTSERIALPORT" | cut -d" " -f1); eval "$2"' \
         _ "$script" "$1" 2>"$tmp/stderr"
 }
 
@@ -59,5 +60,12 @@ check "fetch_qtserialport prints only the source folder" \
 check "version is the project's" \
     "$(sed -nE 's/^project\(tarvik VERSION ([0-9.]+).*/\1/p' "$(dirname "$script")/../CMakeLists.txt")" "$(run version)"
 
-echo "Totals: $((7 - failures)) passed, $failures failed"
+# On a fresh machine the compiler comes with the qt step, after the script
+# started: its runtime folder must be looked up when the DLLs are collected.
+mkdir -p "$tmp/mingw/lib"
+check "mingw_runtime_dirs finds the compiler installed after the script started" \
+    "$tmp/mingw-gcc/12-posix $tmp/mingw/lib" \
+    "$(run 'mkdir -p "$TARVIK_MINGW_GCC/12-posix"; mingw_runtime_dirs' | tr '\n' ' ' | sed 's/ $//')"
+
+echo "Totals: $((8 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

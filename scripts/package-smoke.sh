@@ -152,8 +152,8 @@ check_machine_is_free() {
     installs=yes
 }
 
-# The package's path and version, from the package build.
-version() { sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$pkg_build/CPackConfig.cmake"; }
+# The package's path; version, the project's, as the package build has it.
+source "$PWD/scripts/version.sh"
 deb_file() { echo "$(cd "$pkg_build/package" && pwd)/tarvik_$(version)_$(dpkg --print-architecture).deb"; }
 require_deb() { [ -f "$pkg_build/CPackConfig.cmake" ] && [ -f "$(deb_file)" ] || fail "no package: run the build phase first"; }
 

@@ -154,7 +154,8 @@ step_build() {
 
 # -------------------------------------------------------------- package
 
-version() { sed -nE 's/^project\(tarvik VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt"; }
+# version: the project's, as the build has it.
+source "$root/scripts/version.sh"
 
 # The DLLs a Windows binary imports, by name.
 imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -nE 's/^\s*DLL Name: (.*)$/\1/p'; }

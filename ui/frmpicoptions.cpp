@@ -308,6 +308,7 @@ void frmPicOptions::showMessage(const QString& text)
 void frmPicOptions::cmdApply_Click()
 {
     Timer1->stop();
+    // Takes the board's waiting replies: a scale reply sets CurrentScale3/4, which Apply compares.
     QCoreApplication::processEvents();
     const ApplyResult result = m_session->apply({ txtScale3->text(), txtScale4->text() },
         [this](Encoder encoder, const QString& line) { return sendScale(encoder, line); });
@@ -341,6 +342,7 @@ void frmPicOptions::pausedSend(QStringView line)
     Timer1->stop();
     QThread::msleep(CommandPauseMs);
     m_picComm->writeLine(line);
+    // One pass of waiting events between the pauses: received bytes are taken, the window repaints.
     QCoreApplication::processEvents();
     QThread::msleep(CommandPauseMs);
     Timer1->start();

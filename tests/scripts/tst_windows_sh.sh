@@ -57,8 +57,10 @@ check "fetch_qtbase a second time finds the folder" \
     "$tmp/cache/src/qt6-base-6.4.2+dfsg" "$(run fetch_qtbase)"
 check "fetch_qtserialport prints only the source folder" \
     "$tmp/cache/src/qtserialport-everywhere-src-6.4.2" "$(run fetch_qtserialport)"
-check "version is the project's" \
-    "$(sed -nE 's/^project\(tarvik VERSION ([0-9.]+).*/\1/p' "$(dirname "$script")/../CMakeLists.txt")" "$(run version)"
+# The newest changelog entry carries the version of the top CMakeLists.txt
+# (the package build checks that), so the installer is named after it.
+check "version is the project's, the newest changelog entry's" \
+    "$(sed -nE 's/^## ([0-9.]+) - .*/\1/p' "$(dirname "$script")/../CHANGELOG.md" | head -n 1)" "$(run version)"
 
 # On a fresh machine the compiler comes with the qt step, after the script
 # started: its runtime folder must be looked up when the DLLs are collected.

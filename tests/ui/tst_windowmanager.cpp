@@ -206,7 +206,9 @@ void tst_WindowManager::closingTheLogMessageKeepsPolling()
     QTRY_COMPARE(raw->toPlainText(), u"<XX*"_s);
     // Every window the focus goes to; the main window must not be one.
     QList<QWindow*> focused;
-    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
+    // The watch ends with this test, as `focused` does.
+    QObject focusWatch;
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, &focusWatch,
         [&focused](QWindow* window) { focused << window; });
     ClickingAnswerer answerer;
     QVERIFY(m_rig->board.send("<KS1*\r\n"));

@@ -198,9 +198,7 @@ void frmMain::Command1_Click()
         endProgram(1);
         return;
     }
-    m_setup->show();
-    m_setup->raise();
-    m_setup->activateWindow();
+    m_setup->bringBack();
 }
 
 void frmMain::Command2_Click()

@@ -9,6 +9,7 @@
 #include "ui/scalebox.h"
 #include "ui/shape.h"
 #include "ui/sstab.h"
+#include "ui/toolwindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -127,6 +129,36 @@ void frmPicOptions::closeEvent(QCloseEvent* event)
     // (WA_DeleteOnClose); "Setup" loads a new one.
     Form_Unload();
     event->accept();
+}
+
+void frmPicOptions::showEvent(QShowEvent* event)
+{
+    // Not spontaneous: about to be mapped, not coming back from minimised.
+    if (!event->spontaneous())
+        keepOffTaskBar(this);
+    QWidget::showEvent(event);
+}
+
+void frmPicOptions::changeEvent(QEvent* event)
+{
+    // Minimised, it is no longer the window the operator works in, whether
+    // or not the window manager moves the focus on; so polling stops, and
+    // coming back starts it afresh.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        Form_Deactivate();
+        m_activeWindow = ActiveWindow::None;
+    }
+    QWidget::changeEvent(event);
+}
+
+void frmPicOptions::bringBack()
+{
+    moveToCurrentWorkspace(this);
+    // show() and raise() leave a minimised window minimised.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmPicOptions::Form_Activate()

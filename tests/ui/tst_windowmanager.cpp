@@ -84,6 +84,52 @@ bool inFrontOf(QWidget* upper, QWidget* lower)
     return up >= 0 && low >= 0 && up > low;
 }
 
+// What xprop says of `window`'s properties `names`.
+QString windowProperties(QWidget* window, const QStringList& names)
+{
+    QByteArray text;
+    runTool(u"xprop"_s, QStringList { u"-id"_s, QString::number(window->winId()) } + names, &text);
+    return QString::fromLatin1(text);
+}
+
+bool minimised(QWidget* window)
+{
+    return windowProperties(window, { u"WM_STATE"_s }).contains(u"window state: Iconic"_s);
+}
+
+bool shownNormally(QWidget* window)
+{
+    return windowProperties(window, { u"WM_STATE"_s }).contains(u"window state: Normal"_s);
+}
+
+// The workspace (virtual desktop) the window manager has `window` on, or the
+// one it shows; -1 when it says none.
+int workspace(QWidget* window = nullptr)
+{
+    QByteArray text;
+    QStringList arguments { u"get_desktop"_s };
+    if (window)
+        arguments = QStringList { u"get_desktop_for_window"_s, QString::number(window->winId()) };
+    if (!runTool(u"xdotool"_s, arguments, &text))
+        return -1;
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok);
+    return ok ? number : -1;
+}
+
+// True once the X server sends the keys to `window`: the program may
+// believe a window active before the window manager has given it the focus.
+bool hasKeyboard(QWidget* window)
+{
+    return QTest::qWaitFor(
+        [window] {
+            QByteArray text;
+            return runTool(u"xdotool"_s, { u"getwindowfocus"_s }, &text)
+                && text.trimmed().toULongLong() == window->winId();
+        },
+        5000);
+}
+
 // Answers each message box as the operator does: a mouse click on its OK
 // button through the X server, so that the window manager sees the box close
 // as it would on a desktop.
@@ -135,6 +181,10 @@ private Q_SLOTS:
     void scaleBoxKeepsItsSelectionAcrossATabSwitch();
     void closingTheLogMessageKeepsPolling();
     void mainWindowComesInFrontOfTheSetupWindow();
+    void setupBringsTheSetupWindowBack_data();
+    void setupBringsTheSetupWindowBack();
+    void setupWindowHasNoTaskBarButton_data();
+    void setupWindowHasNoTaskBarButton();
 
 private:
     QLineEdit* box(int encoder) const
@@ -142,6 +192,14 @@ private:
         return m_rig->child<QLineEdit>(u"txtScale%1"_s.arg(encoder));
     }
     QPushButton* button(const QString& name) const { return m_rig->child<QPushButton>(name); }
+    QPushButton* setupButton() const { return m_rig->main->findChild<QPushButton*>(u"Command1"_s); }
+    // The setup window put away with Cancel, the main window active.
+    bool putSetupAway()
+    {
+        return click(button(u"cmdCancel"_s))
+            && QTest::qWaitFor([this] { return !m_rig->setup()->isVisible(); }, 5000)
+            && SetupRig::waitFocusWindow(m_rig->main.get()) && hasKeyboard(m_rig->main.get());
+    }
     QPoint tabCentre(int index) const
     {
         return m_rig->child<QTabWidget>(u"SSTab1"_s)->tabBar()->tabRect(index).center();
@@ -257,6 +315,106 @@ void tst_WindowManager::mainWindowComesInFrontOfTheSetupWindow()
     QVERIFY(SetupRig::waitFocusWindow(setup));
     QTRY_VERIFY(inFrontOf(setup, main));
     QVERIFY(m_rig->waitPolling());
+}
+
+void tst_WindowManager::setupBringsTheSetupWindowBack_data()
+{
+    QTest::addColumn<bool>("otherWorkspace"); // moved to another workspace
+    QTest::addColumn<QString>("then"); // what the operator did next
+
+    QTest::newRow("minimised") << false << u"minimise"_s;
+    QTest::newRow("behind the main window") << false << u"click the main window"_s;
+    QTest::newRow("put away with Cancel") << false << u"Cancel"_s;
+    QTest::newRow("on another workspace") << true << QString();
+    QTest::newRow("minimised on another workspace") << true << u"minimise"_s;
+}
+
+void tst_WindowManager::setupBringsTheSetupWindowBack()
+{
+    QFETCH(bool, otherWorkspace);
+    QFETCH(QString, then);
+    frmPicOptions* setup = m_rig->setup();
+    QWidget* main = m_rig->main.get();
+    const int here = workspace();
+    QVERIFY(here >= 0);
+
+    if (otherWorkspace) {
+        QVERIFY(runTool(u"xdotool"_s,
+            { u"set_desktop_for_window"_s, QString::number(setup->winId()),
+                QString::number(here + 1) }));
+        QTRY_COMPARE(workspace(setup), here + 1);
+    }
+    if (then == u"minimise"_s) {
+        QVERIFY(runTool(u"xdotool"_s, { u"windowminimize"_s, QString::number(setup->winId()) }));
+        QTRY_VERIFY(minimised(setup));
+        // Minimised, it is not the window the operator works in.
+        QTRY_VERIFY(!setup->isPolling());
+    } else if (then == u"click the main window"_s) {
+        QVERIFY(click(main, QPoint(8, 8)));
+        QVERIFY(SetupRig::waitFocusWindow(main));
+        QTRY_VERIFY(inFrontOf(main, setup));
+    } else if (then == u"Cancel"_s) {
+        QVERIFY(putSetupAway());
+    }
+
+    QVERIFY(click(setupButton()));
+    // The same window, shown normally on the workspace the operator is on,
+    // in front, active and polling.
+    QVERIFY(SetupRig::waitFocusWindow(setup));
+    QCOMPARE(m_rig->setup(), setup);
+    QTRY_VERIFY(shownNormally(setup));
+    QVERIFY(!(setup->windowState() & Qt::WindowMinimized));
+    QCOMPARE(workspace(), here);
+    QCOMPARE(workspace(setup), here);
+    QTRY_VERIFY(inFrontOf(setup, main));
+    QVERIFY(m_rig->waitPolling());
+    m_rig->dropReceived();
+    QVERIFY(m_rig->nextLine(3000).startsWith('?'));
+}
+
+void tst_WindowManager::setupWindowHasNoTaskBarButton_data()
+{
+    QTest::addColumn<QString>("shown"); // how it came to be shown
+
+    QTest::newRow("first shown") << QString();
+    QTest::newRow("shown again after Cancel") << u"Cancel"_s;
+    QTest::newRow("back from minimised") << u"minimise"_s;
+}
+
+void tst_WindowManager::setupWindowHasNoTaskBarButton()
+{
+    QFETCH(QString, shown);
+    frmPicOptions* setup = m_rig->setup();
+    QWidget* main = m_rig->main.get();
+
+    if (shown == u"Cancel"_s) {
+        // The window manager forgets a window's state when it is hidden.
+        QVERIFY(putSetupAway());
+        QVERIFY(click(setupButton()));
+    } else if (shown == u"minimise"_s) {
+        QVERIFY(runTool(u"xdotool"_s, { u"windowminimize"_s, QString::number(setup->winId()) }));
+        QTRY_VERIFY(minimised(setup));
+        QVERIFY(click(setupButton()));
+    }
+    QVERIFY(SetupRig::waitFocusWindow(setup));
+    QTRY_VERIFY(shownNormally(setup));
+
+    // Task bars and pagers leave it out; no WM_TRANSIENT_FOR, which would
+    // keep it above the main window.
+    const QString properties
+        = windowProperties(setup, { u"_NET_WM_STATE"_s, u"WM_TRANSIENT_FOR"_s });
+    QVERIFY2(properties.contains(u"_NET_WM_STATE_SKIP_TASKBAR"_s), qPrintable(properties));
+    QVERIFY2(properties.contains(u"_NET_WM_STATE_SKIP_PAGER"_s), qPrintable(properties));
+    QVERIFY2(properties.contains(u"WM_TRANSIENT_FOR:  not found"_s), qPrintable(properties));
+    // The main window keeps its button.
+    const QString mainState = windowProperties(main, { u"_NET_WM_STATE"_s });
+    QVERIFY2(!mainState.contains(u"SKIP_TASKBAR"_s), qPrintable(mainState));
+
+    // Still a window of its own: the main window comes in front of it.
+    QVERIFY(click(main, QPoint(8, 8)));
+    QVERIFY(SetupRig::waitFocusWindow(main));
+    QTRY_VERIFY(inFrontOf(main, setup));
+    QVERIFY(setup->isVisible());
 }
 
 QTEST_MAIN(tst_WindowManager)

@@ -80,6 +80,8 @@ void frmPicOptions::buildLayout()
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Text1->setMaximumBlockCount(RawViewMaxLines);
     Text1->setUndoRedoEnabled(false);
+    // Tab moves on to the next control, as everywhere else in the window.
+    Text1->setTabChangesFocus(true);
 
     buildKeypad();
 

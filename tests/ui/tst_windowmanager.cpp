@@ -185,6 +185,8 @@ private Q_SLOTS:
     void setupBringsTheSetupWindowBack();
     void setupWindowHasNoTaskBarButton_data();
     void setupWindowHasNoTaskBarButton();
+    void tabMovesOnFromTheTextViews_data();
+    void tabMovesOnFromTheTextViews();
 
 private:
     QLineEdit* box(int encoder) const
@@ -415,6 +417,37 @@ void tst_WindowManager::setupWindowHasNoTaskBarButton()
     QVERIFY(SetupRig::waitFocusWindow(main));
     QTRY_VERIFY(inFrontOf(main, setup));
     QVERIFY(setup->isVisible());
+}
+
+void tst_WindowManager::tabMovesOnFromTheTextViews_data()
+{
+    QTest::addColumn<bool>("mainWindow"); // the main window's log view, else the raw view
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("next"); // the control that has the focus then
+
+    QTest::newRow("raw view, Tab round to OK") << false << u"Tab"_s << u"cmdOK"_s;
+    QTest::newRow("raw view, Shift+Tab back") << false << u"shift+Tab"_s << u"cmdZeroCounter3"_s;
+    QTest::newRow("log view, Tab") << true << u"Tab"_s << u"cmdSave"_s;
+    QTest::newRow("log view, Shift+Tab round to Exit") << true << u"shift+Tab"_s << u"Command2"_s;
+}
+
+void tst_WindowManager::tabMovesOnFromTheTextViews()
+{
+    QFETCH(bool, mainWindow);
+    QFETCH(QString, key);
+    QFETCH(QString, next);
+
+    auto* raw = m_rig->child<QPlainTextEdit>(u"Text1"_s);
+    QWidget* view = raw;
+    if (mainWindow) {
+        QVERIFY(putSetupAway());
+        view = m_rig->main->logView();
+    }
+    QVERIFY(click(view));
+    QTRY_VERIFY(view->hasFocus());
+    QVERIFY(typeKeys({ key }));
+    QTRY_COMPARE(view->window()->focusWidget()->objectName(), next);
+    QVERIFY(!raw->toPlainText().contains(u'\t'));
 }
 
 QTEST_MAIN(tst_WindowManager)

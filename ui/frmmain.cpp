@@ -2,6 +2,7 @@
 #include "ui/frmmain.h"
 
 #include "core/logtext.h"
+#include "ui/enterpress.h"
 #include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
 #include "ui/messagebox.h"
@@ -60,6 +61,7 @@ frmMain::frmMain(Module1& module, QWidget* parent)
     connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
+    pressFocusedButtonOnEnter(this);
 
     m_cdb.Filter = u"Comma Seperated File (*.csv)"_s;
     m_module.readingLog = this;

@@ -5,6 +5,7 @@
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "port/boardport.h"
+#include "ui/enterpress.h"
 #include "ui/messagebox.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
@@ -53,6 +54,7 @@ frmPicOptions::frmPicOptions(Module1& module, QWidget* mainWindow)
     buildLayout();
     setFocusOrder();
     connectHandlers();
+    pressFocusedButtonOnEnter(this);
     cmdOK->setFocus();
 
     connect(m_picComm, &BoardPort::connectedChanged, this, &frmPicOptions::boardConnectedChanged);

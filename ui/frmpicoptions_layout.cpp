@@ -30,7 +30,8 @@ QPushButton* makeButton(
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setGeometry(geometry);
-    // Enter in a box must not press anything.
+    // Enter in a box must not press anything; Enter on the button itself
+    // does (pressFocusedButtonOnEnter).
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;

@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -18,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -130,6 +132,24 @@ bool hasKeyboard(QWidget* window)
         5000);
 }
 
+// Counts the keys released anywhere in the program: once a key typed
+// through the X server is released, its press has been handled.
+class KeyReleases : public QObject
+{
+public:
+    KeyReleases() { qApp->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyRelease && watched->isWidgetType()
+            && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            ++count;
+        return false;
+    }
+};
+
 // Answers each message box as the operator does: a mouse click on its OK
 // button through the X server, so that the window manager sees the box close
 // as it would on a desktop.
@@ -187,6 +207,8 @@ private Q_SLOTS:
     void setupWindowHasNoTaskBarButton();
     void tabMovesOnFromTheTextViews_data();
     void tabMovesOnFromTheTextViews();
+    void enterAndSpacePressOnlyTheFocusedButton_data();
+    void enterAndSpacePressOnlyTheFocusedButton();
 
 private:
     QLineEdit* box(int encoder) const
@@ -448,6 +470,77 @@ void tst_WindowManager::tabMovesOnFromTheTextViews()
     QVERIFY(typeKeys({ key }));
     QTRY_COMPARE(view->window()->focusWidget()->objectName(), next);
     QVERIFY(!raw->toPlainText().contains(u'\t'));
+}
+
+void tst_WindowManager::enterAndSpacePressOnlyTheFocusedButton_data()
+{
+    QTest::addColumn<bool>("mainWindow"); // else the setup window
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("pressed"); // the button pressed, none when empty
+
+    QTest::newRow("Enter on keypad 7")
+        << false << u"cmdNumber7"_s << u"Return"_s << u"cmdNumber7"_s;
+    QTest::newRow("keypad Enter on BackSpace")
+        << false << u"cmdBackSpace"_s << u"KP_Enter"_s << u"cmdBackSpace"_s;
+    QTest::newRow("Space on keypad 7") << false << u"cmdNumber7"_s << u"space"_s << u"cmdNumber7"_s;
+    QTest::newRow("Enter on Zero the Encoder")
+        << false << u"cmdZeroCounter3"_s << u"Return"_s << u"cmdZeroCounter3"_s;
+    QTest::newRow("Enter on OK") << false << u"cmdOK"_s << u"Return"_s << u"cmdOK"_s;
+    QTest::newRow("Enter on Cancel") << false << u"cmdCancel"_s << u"Return"_s << u"cmdCancel"_s;
+    QTest::newRow("Enter on Setup") << true << u"Command1"_s << u"Return"_s << u"Command1"_s;
+    QTest::newRow("Space on Setup") << true << u"Command1"_s << u"space"_s << u"Command1"_s;
+    QTest::newRow("Enter in the Change to: box presses nothing")
+        << false << u"txtScale3"_s << u"Return"_s << QString();
+    QTest::newRow("keypad Enter in the Change to: box presses nothing")
+        << false << u"txtScale3"_s << u"KP_Enter"_s << QString();
+    QTest::newRow("Enter in the raw view presses nothing")
+        << false << u"Text1"_s << u"Return"_s << QString();
+    QTest::newRow("Enter in the log view presses nothing")
+        << true << u"Text1"_s << u"Return"_s << QString();
+    QTest::newRow("Escape on OK presses nothing")
+        << false << u"cmdOK"_s << u"Escape"_s << QString();
+    QTest::newRow("Escape in the Change to: box presses nothing")
+        << false << u"txtScale3"_s << u"Escape"_s << QString();
+    QTest::newRow("Escape on Setup presses nothing")
+        << true << u"Command1"_s << u"Escape"_s << QString();
+}
+
+void tst_WindowManager::enterAndSpacePressOnlyTheFocusedButton()
+{
+    QFETCH(bool, mainWindow);
+    QFETCH(QString, focus);
+    QFETCH(QString, key);
+    QFETCH(QString, pressed);
+
+    if (mainWindow)
+        QVERIFY(putSetupAway());
+    QWidget* window = mainWindow ? static_cast<QWidget*>(m_rig->main.get()) : m_rig->setup();
+    QWidget* target = window->findChild<QWidget*>(focus);
+    QVERIFY(target);
+    target->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(target->hasFocus());
+
+    // Both windows have a button named Command1: the spies go by button.
+    QHash<QPushButton*, std::shared_ptr<QSignalSpy>> spies;
+    QList<QPushButton*> buttons = m_rig->main->findChildren<QPushButton*>();
+    buttons << m_rig->setup()->findChildren<QPushButton*>();
+    for (QPushButton* b : std::as_const(buttons))
+        spies.insert(b, std::make_shared<QSignalSpy>(b, &QPushButton::clicked));
+    QPushButton* expected = pressed.isEmpty() ? nullptr : window->findChild<QPushButton*>(pressed);
+    QVERIFY(pressed.isEmpty() || expected);
+
+    KeyReleases released;
+    QVERIFY(typeKeys({ key }));
+    QTRY_VERIFY(released.count > 0);
+    if (expected)
+        QTRY_COMPARE(spies.value(expected)->count(), 1);
+    QCoreApplication::processEvents();
+    for (QPushButton* b : std::as_const(buttons)) {
+        if (b != expected)
+            QVERIFY2(spies.value(b)->isEmpty(), qPrintable(b->objectName()));
+        QVERIFY2(!b->isDefault(), qPrintable(b->objectName()));
+    }
 }
 
 QTEST_MAIN(tst_WindowManager)

@@ -6,10 +6,12 @@
 #include "core/portsetting.h"
 #include "port/boardport.h"
 #include "port/serialports.h"
+#include "ui/enterpress.h"
 #include "ui/messagebox.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
 #include "ui/sstab.h"
+#include "ui/toolwindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -52,6 +55,7 @@ frmPicOptions::frmPicOptions(Module1& module, QWidget* mainWindow)
     buildLayout();
     setFocusOrder();
     connectHandlers();
+    pressFocusedButtonOnEnter(this);
     cmdOK->setFocus();
 
     connect(m_picComm, &BoardPort::connectedChanged, this, &frmPicOptions::boardConnectedChanged);
@@ -134,6 +138,36 @@ void frmPicOptions::closeEvent(QCloseEvent* event)
     // (WA_DeleteOnClose); "Setup" loads a new one.
     Form_Unload();
     event->accept();
+}
+
+void frmPicOptions::showEvent(QShowEvent* event)
+{
+    // Not spontaneous: about to be mapped, not coming back from minimised.
+    if (!event->spontaneous())
+        keepOffTaskBar(this);
+    QWidget::showEvent(event);
+}
+
+void frmPicOptions::changeEvent(QEvent* event)
+{
+    // Minimised, it is no longer the window the operator works in, whether
+    // or not the window manager moves the focus on; so polling stops, and
+    // coming back starts it afresh.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        Form_Deactivate();
+        m_activeWindow = ActiveWindow::None;
+    }
+    QWidget::changeEvent(event);
+}
+
+void frmPicOptions::bringBack()
+{
+    moveToCurrentWorkspace(this);
+    // show() and raise() leave a minimised window minimised.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmPicOptions::Form_Activate()

@@ -11,13 +11,13 @@
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -33,11 +33,6 @@ QList<Link> links(const QString&)
 #else
 
 namespace {
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
 
 // What the link at `path` says; nothing when it is no link.
 bool readLink(const QByteArray& path, QString& target)
@@ -81,101 +76,102 @@ QList<Link> links(const QString& folder)
     return found;
 }
 
-Placed place(const QString& linkPath, const QString& target)
+namespace {
+
+// A new link to `wanted` beside `link`, under a name of its own.
+Result<QByteArray> temporaryLink(const QByteArray& link, const QByteArray& wanted)
 {
-    const QByteArray link = QFile::encodeName(linkPath);
-    const QByteArray wanted = QFile::encodeName(target);
     const qsizetype slash = link.lastIndexOf('/');
     const QByteArray folder
         = slash < 0 ? QByteArray(".") : link.first(std::max<qsizetype>(slash, 1));
     const QByteArray baseName = link.sliced(slash + 1);
+    for (int tries = 0; tries < 16; ++tries) {
+        const QByteArray temporary = folder + "/." + baseName + '.'
+            + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        if (::symlink(wanted.constData(), temporary.constData()) == 0)
+            return temporary;
+        if (errno != EEXIST)
+            break;
+    }
+    return systemFailure(errno);
+}
+
+// Puts the link at `temporary` in place of the link at `link`; nothing when
+// the name went meanwhile, to be looked at again.
+std::optional<Result<Placed>> swapIn(
+    const QByteArray& temporary, const QByteArray& link, const QString& linkPath)
+{
     Placed placed;
+    // Swapped with what stands at the name, then looked at: a link goes,
+    // anything else is swapped back. Where the file system cannot swap,
+    // the rename follows the look before.
+    if (exchange(temporary, link) == 0) {
+        struct stat old;
+        const bool wasLink = ::lstat(temporary.constData(), &old) == 0 && S_ISLNK(old.st_mode);
+        if (!wasLink) {
+            exchange(temporary, link);
+            ::unlink(temporary.constData());
+            return Failure { leftAloneText(linkPath, safefile::kindOfMode(old.st_mode)) };
+        }
+        placed.hadLink = readLink(temporary, placed.previousTarget);
+        ::unlink(temporary.constData());
+        return placed;
+    }
+    const int error = errno;
+    if (error == ENOENT) {
+        ::unlink(temporary.constData()); // the name went meanwhile: look again
+        return std::nullopt;
+    }
+    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        placed.hadLink = readLink(link, placed.previousTarget);
+        if (::rename(temporary.constData(), link.constData()) == 0)
+            return placed;
+    }
+    const Failure failure = systemFailure(errno);
+    ::unlink(temporary.constData());
+    return failure;
+}
+
+} // namespace
+
+Result<Placed> place(const QString& linkPath, const QString& target)
+{
+    const QByteArray link = QFile::encodeName(linkPath);
+    const QByteArray wanted = QFile::encodeName(target);
     // A name that changes while we work (a link removed or put there by
     // someone else) is looked at again, a few times.
     for (int attempt = 0; attempt < 8; ++attempt) {
         struct stat st;
         if (::lstat(link.constData(), &st) != 0) {
-            if (errno != ENOENT) {
-                placed.error = systemError(errno);
-                return placed;
-            }
+            if (errno != ENOENT)
+                return systemFailure(errno);
             // Nothing there: symlink() makes the name in one step, and fails
             // rather than replace what appeared meanwhile.
-            if (::symlink(wanted.constData(), link.constData()) == 0) {
-                placed.ok = true;
-                return placed;
-            }
+            if (::symlink(wanted.constData(), link.constData()) == 0)
+                return Placed();
             if (errno == EEXIST)
                 continue;
-            placed.error = systemError(errno);
-            return placed;
+            return systemFailure(errno);
         }
         const safefile::Kind kind = safefile::kindOfMode(st.st_mode);
-        if (kind != safefile::Kind::Link) {
-            placed.error = leftAloneText(linkPath, kind);
-            return placed;
-        }
-
-        QByteArray temporary;
-        bool made = false;
-        for (int tries = 0; tries < 16 && !made; ++tries) {
-            temporary = folder + "/." + baseName + '.'
-                + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            made = ::symlink(wanted.constData(), temporary.constData()) == 0;
-            if (!made && errno != EEXIST)
-                break;
-        }
-        if (!made) {
-            placed.error = systemError(errno);
-            return placed;
-        }
-
-        // Swapped with what stands at the name, then looked at: a link goes,
-        // anything else is swapped back. Where the file system cannot swap,
-        // the rename follows the look above.
-        if (exchange(temporary, link) == 0) {
-            struct stat old;
-            const bool wasLink = ::lstat(temporary.constData(), &old) == 0 && S_ISLNK(old.st_mode);
-            if (!wasLink) {
-                exchange(temporary, link);
-                ::unlink(temporary.constData());
-                placed.error = leftAloneText(linkPath, safefile::kindOfMode(old.st_mode));
-                return placed;
-            }
-            placed.hadLink = readLink(temporary, placed.previousTarget);
-            ::unlink(temporary.constData());
-            placed.ok = true;
-            return placed;
-        }
-        const int error = errno;
-        if (error == ENOENT) {
-            ::unlink(temporary.constData()); // the name went meanwhile: look again
-            continue;
-        }
-        if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
-            placed.hadLink = readLink(link, placed.previousTarget);
-            if (::rename(temporary.constData(), link.constData()) == 0) {
-                placed.ok = true;
-                return placed;
-            }
-        }
-        placed.error = systemError(errno);
-        ::unlink(temporary.constData());
-        return placed;
+        if (kind != safefile::Kind::Link)
+            return Failure { leftAloneText(linkPath, kind) };
+        const Result<QByteArray> temporary = temporaryLink(link, wanted);
+        if (!temporary)
+            return temporary.failure();
+        if (std::optional<Result<Placed>> swapped = swapIn(temporary.value(), link, linkPath))
+            return std::move(*swapped);
     }
-    placed.error = systemError(EAGAIN);
-    return placed;
+    return systemFailure(EAGAIN);
 }
 
 void undo(const QString& linkPath, const QString& placedTarget, const Placed& placed)
 {
-    if (!placed.ok)
-        return;
     QString now;
     if (!readLink(QFile::encodeName(linkPath), now) || now != placedTarget)
         return; // someone has changed it since: theirs now
     if (placed.hadLink)
-        place(linkPath, placed.previousTarget);
+        (void)place(linkPath, placed.previousTarget);
     else
         ::unlink(QFile::encodeName(linkPath).constData());
 }

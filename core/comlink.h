@@ -7,6 +7,8 @@
 // into place, and whatever else stands at comN (a file, a folder, a FIFO
 // someone put there) is left alone.
 
+#include "core/result.h"
+
 #include <QList>
 #include <QString>
 
@@ -25,10 +27,9 @@ QList<Link> links(const QString& folder);
 
 #ifndef Q_OS_WIN
 
+// What place() replaced.
 struct Placed
 {
-    bool ok = false;
-    QString error; // why not: the system's reason or what stands there
     bool hadLink = false; // a link stood at the name before
     QString previousTarget; // and said this
 };
@@ -37,11 +38,13 @@ struct Placed
 // in the same folder and put in place in one step, so that a program opening
 // the name sees the old link or the new one, never none. An existing link is
 // replaced; anything else at the name (a regular file, a folder, a FIFO) is
-// refused and stays as it is, even when it appears while the link is made.
-Placed place(const QString& linkPath, const QString& target);
+// refused and stays as it is, even when it appears while the link is made;
+// the failure's reason is the system's or says what stands there.
+Result<Placed> place(const QString& linkPath, const QString& target);
 
-// Undoes place(): puts back the link that stood there, or removes the new
-// one when none did, provided the name still holds the link place() made.
+// Undoes a place() that succeeded with `placed`: puts back the link that
+// stood there, or removes the new one when none did, provided the name still
+// holds the link place() made.
 void undo(const QString& linkPath, const QString& placedTarget, const Placed& placed);
 
 #endif

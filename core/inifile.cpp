@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <cerrno>
 #include <optional>
 
 namespace {
@@ -73,21 +74,100 @@ bool endsWithNewline(QByteArrayView line)
     return line.endsWith('\n');
 }
 
-} // namespace
+// Where `key` of `section` stands among `lines`: the line indexes of the
+// "[section]" line, of the section's last non-blank line and of the key's
+// line, each -1 when there is none.
+struct KeyPlace
+{
+    qsizetype sectionLine = -1;
+    qsizetype lastContent = -1;
+    qsizetype keyLine = -1;
+};
 
-QString ReadIniString(
-    const QString& section, const QString& key, const QString& file, QString* error)
+KeyPlace findKey(
+    const QList<QByteArrayView>& lines, const QByteArray& section, const QByteArray& key)
+{
+    KeyPlace place;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (const auto name = sectionName(lines[i])) {
+            if (place.sectionLine >= 0)
+                break; // past the end of our section
+            if (sameName(*name, section)) {
+                place.sectionLine = i;
+                place.lastContent = i;
+            }
+            continue;
+        }
+        if (place.sectionLine < 0)
+            continue;
+        if (!trimBlanks(lines[i]).isEmpty())
+            place.lastContent = i;
+        const auto kv = keyLine(lines[i]);
+        if (kv && sameName(kv->key, key)) {
+            place.keyLine = i;
+            break;
+        }
+    }
+    return place;
+}
+
+// The file's new text: `old` with `newKeyLine` in the key's line, at the
+// end of its section, or in a new section at the end.
+QByteArray withKeyLine(const QByteArray& old, const QByteArray& section, const QByteArray& key,
+    const QByteArray& newKeyLine)
+{
+    const QList<QByteArrayView> lines = splitKeepingEnds(old);
+    const KeyPlace place = findKey(lines, section, key);
+    QByteArray out;
+    out.reserve(old.size() + newKeyLine.size() + section.size() + 8);
+    auto appendLines = [&](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i)
+            out.append(lines[i]);
+    };
+    if (place.keyLine >= 0) {
+        const QByteArrayView line = lines[place.keyLine];
+        appendLines(0, place.keyLine);
+        out.append(newKeyLine);
+        out.append(line.endsWith("\r\n") ? "\r\n" : endsWithNewline(line) ? "\n" : "");
+        appendLines(place.keyLine + 1, lines.size());
+    } else if (place.sectionLine >= 0) {
+        appendLines(0, place.lastContent + 1);
+        if (!endsWithNewline(lines[place.lastContent]))
+            out.append("\r\n");
+        out.append(newKeyLine + "\r\n");
+        appendLines(place.lastContent + 1, lines.size());
+    } else {
+        out = old;
+        if (!out.isEmpty() && !out.endsWith('\n'))
+            out.append("\r\n");
+        out.append('[' + section + "]\r\n" + newKeyLine + "\r\n");
+    }
+    return out;
+}
+
+// The settings as they are: an empty text for a missing file.
+Result<QByteArray> readSettings(const QString& file)
 {
     // Settings come only from a regular file of a bounded size, reached by
     // no link another operator planted: a FIFO would hang the read,
     // /dev/zero never end it.
-    const safefile::Contents contents = safefile::readWhole(file, MaxIniFileSize);
-    if (error)
-        *error = contents.reason;
+    Result<QByteArray> contents = safefile::readWhole(file, MaxIniFileSize);
+    if (!contents && contents.error() == ENOENT)
+        return QByteArray();
+    return contents;
+}
+
+} // namespace
+
+Result<QString> ReadIniString(const QString& section, const QString& key, const QString& file)
+{
+    const Result<QByteArray> contents = readSettings(file);
+    if (!contents)
+        return contents.failure();
     const QByteArray wantSection = section.toLocal8Bit();
     const QByteArray wantKey = key.toLocal8Bit();
     bool inSection = false;
-    for (const QByteArrayView line : splitKeepingEnds(contents.bytes)) {
+    for (const QByteArrayView line : splitKeepingEnds(contents.value())) {
         if (const auto name = sectionName(line)) {
             inSection = sameName(*name, wantSection);
             continue;
@@ -105,74 +185,24 @@ QString ReadIniString(
             value = value.sliced(1, value.size() - 2);
         return QString::fromLocal8Bit(value.first(std::min(value.size(), MaxValueLength)));
     }
-    return {};
+    return QString();
 }
 
-bool WriteIniString(const QString& section, const QString& key, const QString& value,
-                    const QString& file)
+Result<void> WriteIniString(
+    const QString& section, const QString& key, const QString& value, const QString& file)
 {
-    const safefile::Contents contents = safefile::readWhole(file, MaxIniFileSize);
-    if (!contents.reason.isEmpty())
-        return false;
-    const QByteArray& old = contents.bytes;
-    const QByteArray wantSection = section.toLocal8Bit();
+    const Result<QByteArray> old = readSettings(file);
+    if (!old)
+        return old.failure();
     const QByteArray wantKey = key.toLocal8Bit();
-    const QByteArray newKeyLine = wantKey + '=' + value.toLocal8Bit();
-
-    const QList<QByteArrayView> lines = splitKeepingEnds(old);
-    qsizetype sectionLine = -1;     // index of our "[section]" line
-    qsizetype lastContent = -1;     // last non-blank line inside our section
-    qsizetype keyIndex = -1;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (const auto name = sectionName(lines[i])) {
-            if (sectionLine >= 0)
-                break; // past the end of our section
-            if (sameName(*name, wantSection)) {
-                sectionLine = i;
-                lastContent = i;
-            }
-            continue;
-        }
-        if (sectionLine < 0)
-            continue;
-        if (!trimBlanks(lines[i]).isEmpty())
-            lastContent = i;
-        const auto kv = keyLine(lines[i]);
-        if (kv && sameName(kv->key, wantKey)) {
-            keyIndex = i;
-            break;
-        }
-    }
-
-    QByteArray out;
-    out.reserve(old.size() + newKeyLine.size() + wantSection.size() + 8);
-    auto appendLines = [&](qsizetype from, qsizetype to) {
-        for (qsizetype i = from; i < to; ++i)
-            out.append(lines[i]);
-    };
-    if (keyIndex >= 0) {
-        const QByteArrayView line = lines[keyIndex];
-        appendLines(0, keyIndex);
-        out.append(newKeyLine);
-        out.append(line.endsWith("\r\n") ? "\r\n" : endsWithNewline(line) ? "\n" : "");
-        appendLines(keyIndex + 1, lines.size());
-    } else if (sectionLine >= 0) {
-        appendLines(0, lastContent + 1);
-        if (!endsWithNewline(lines[lastContent]))
-            out.append("\r\n");
-        out.append(newKeyLine + "\r\n");
-        appendLines(lastContent + 1, lines.size());
-    } else {
-        out = old;
-        if (!out.isEmpty() && !out.endsWith('\n'))
-            out.append("\r\n");
-        out.append('[' + wantSection + "]\r\n" + newKeyLine + "\r\n");
-    }
-
+    const QByteArray out = withKeyLine(
+        old.value(), section.toLocal8Bit(), wantKey, wantKey + '=' + value.toLocal8Bit());
     // The next start would refuse it.
     if (out.size() > MaxIniFileSize)
-        return false;
+        return Failure { QString::fromLatin1("it would grow to %1 bytes, over the %2 bytes allowed")
+                             .arg(out.size())
+                             .arg(MaxIniFileSize) };
     // Replaced, not written through: a link planted at the name is replaced
     // rather than followed into someone's own files.
-    return safefile::replaceFile(file, out).ok;
+    return safefile::replaceFile(file, out);
 }

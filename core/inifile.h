@@ -6,6 +6,8 @@
 // for byte, names match without regard to case, and anything missing reads
 // as "". (QSettings rewrites the whole file and reads commas as lists.)
 
+#include "core/result.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -15,16 +17,14 @@
 constexpr qint64 MaxIniFileSize = 64 * 1024;
 
 // The value of `key` in `section`, at most 254 characters; "" when the file,
-// section or key is missing or the value is empty. When `error` is given it
-// is set to why an existing file was not read (not a regular file, another
-// user's link on its way, unreadable, bigger than MaxIniFileSize), and
-// cleared when it was read or is missing.
-QString ReadIniString(
-    const QString& section, const QString& key, const QString& file, QString* error = nullptr);
+// section or key is missing or the value is empty. A failure says why an
+// existing file was not read (not a regular file, another user's link on its
+// way, unreadable, bigger than MaxIniFileSize).
+Result<QString> ReadIniString(const QString& section, const QString& key, const QString& file);
 
 // Replaces the key's value in place, adds the key at the end of its section,
-// or appends the section, creating the file when missing. Returns false when
-// the file could not be read or written, or would grow over MaxIniFileSize;
-// the file is then unchanged.
-bool WriteIniString(const QString& section, const QString& key, const QString& value,
-                    const QString& file);
+// or appends the section, creating the file when missing. Fails when the
+// file could not be read or written, or would grow over MaxIniFileSize; the
+// file is then unchanged.
+Result<void> WriteIniString(
+    const QString& section, const QString& key, const QString& value, const QString& file);

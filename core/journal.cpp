@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <map>
 
 #ifdef Q_OS_WIN
@@ -38,11 +37,7 @@ constexpr qsizetype MagicSize = sizeof(Magic) - 1;
 // A reading's record is some tens of bytes; a bigger size is a torn entry.
 constexpr quint32 MaxPayload = 1u << 20;
 constexpr qsizetype EntryHead = 8;
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
+const QString NotAJournalText = QStringLiteral("it is not a journal of kept readings");
 
 QString native(const QString& path)
 {
@@ -149,11 +144,13 @@ struct Parsed
     bool readable = true; // false: not a journal at all
     std::vector<Entry> entries;
     qint64 validLength = 0; // up to the first torn entry
+    qint64 length = 0; // of all that was read
 };
 
 Parsed parse(const QByteArray& bytes)
 {
     Parsed parsed;
+    parsed.length = bytes.size();
     if (!bytes.startsWith(QByteArrayView(Magic, MagicSize))) {
         // A header torn by a power cut (a part of it, or zeros) holds no
         // readings; anything else is not ours to read.
@@ -262,11 +259,11 @@ InLog compareAt(const QByteArray& found, qint64 have, const QByteArray& bytes)
 
 #ifdef Q_OS_WIN
 
-QString preparePrivateFolder(const QString& folder, bool create)
+Result<void> preparePrivateFolder(const QString& folder, bool create)
 {
     // %LOCALAPPDATA% is the user's own already.
     if (create && !QDir().mkpath(folder))
-        return u"cannot make the folder %1"_s.arg(native(folder));
+        return Failure { u"cannot make the folder %1"_s.arg(native(folder)) };
     return {};
 }
 
@@ -317,29 +314,35 @@ void cutLog(const QString& path, qint64 length)
 
 #else
 
-QString preparePrivateFolder(const QString& folder, bool create)
+// The journals' folder, or a journal, is used only when it is this user's.
+Result<void> ownedByUser(const struct stat& st)
+{
+    if (st.st_uid != ::geteuid())
+        return Failure { u"it belongs to %1, not to you"_s.arg(safefile::userName(st.st_uid)) };
+    return {};
+}
+
+Result<void> preparePrivateFolder(const QString& folder, bool create)
 {
     if (create) {
         QDir().mkpath(QFileInfo(folder).path());
         if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
-            return systemError(errno);
+            return systemFailure(errno);
     }
     if (const QString refused = safefile::refusedLink(folder); !refused.isEmpty())
-        return refused;
+        return Failure { refused };
     const int fd = ::open(
         QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return systemError(errno);
+        return systemFailure(errno);
     struct stat st;
-    QString why;
+    Result<void> made;
     if (::fstat(fd, &st) != 0)
-        why = systemError(errno);
-    else if (st.st_uid != ::geteuid())
-        why = u"it belongs to %1, not to you"_s.arg(safefile::userName(st.st_uid));
-    else if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)
-        why = systemError(errno);
+        made = systemFailure(errno);
+    else if (made = ownedByUser(st); made && (st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)
+        made = systemFailure(errno);
     ::close(fd);
-    return why;
+    return made;
 }
 
 bool writeAllFd(int fd, const QByteArray& data)
@@ -376,18 +379,19 @@ bool readAllFd(int fd, QByteArray* out)
 
 InLog lookInLog(const QString& path, qint64 length, const QByteArray& bytes)
 {
-    const safefile::Opened opened = safefile::openForReading(path);
-    if (opened.fd < 0)
+    const Result<int> opened = safefile::openForReading(path);
+    if (!opened)
         return InLog::Not;
+    const int fd = opened.value();
     InLog verdict = InLog::Not;
     struct stat st;
-    if (::fstat(opened.fd, &st) == 0 && st.st_size >= length) {
+    if (::fstat(fd, &st) == 0 && st.st_size >= length) {
         const qint64 have = st.st_size - length;
         QByteArray found(qMin<qint64>(have, bytes.size()), Qt::Uninitialized);
         qsizetype done = 0;
         while (done < found.size()) {
-            const ssize_t n = ::pread(
-                opened.fd, found.data() + done, size_t(found.size() - done), length + done);
+            const ssize_t n
+                = ::pread(fd, found.data() + done, size_t(found.size() - done), length + done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -397,19 +401,19 @@ InLog lookInLog(const QString& path, qint64 length, const QByteArray& bytes)
         if (done == found.size())
             verdict = compareAt(found, have, bytes);
     }
-    ::close(opened.fd);
+    ::close(fd);
     return verdict;
 }
 
 // Only our own torn write is cut off, and only while nothing follows it.
 void cutLog(const QString& path, qint64 length)
 {
-    const safefile::Opened opened = safefile::openForAppend(path);
-    if (opened.fd < 0)
+    const Result<int> opened = safefile::openForAppend(path);
+    if (!opened)
         return;
-    if (::ftruncate(opened.fd, length) == 0)
-        ::fsync(opened.fd);
-    ::close(opened.fd);
+    if (::ftruncate(opened.value(), length) == 0)
+        ::fsync(opened.value());
+    ::close(opened.value());
 }
 
 #endif
@@ -427,15 +431,21 @@ public:
     File& operator=(const File&) = delete;
 
     // A new journal in `folder`, locked before it has its name.
-    static std::unique_ptr<File> create(const QString& folder, QString* error);
-    // An earlier run's journal; null with `*held` when a live run holds it,
-    // with `*error` when it cannot be used, with neither when it is gone.
-    static std::unique_ptr<File> adopt(
-        const QString& path, Parsed* parsed, bool* held, QString* error);
+    static Result<std::unique_ptr<File>> create(const QString& folder);
+    // An earlier run's journal, with its entries in `*parsed`; a failure
+    // when it cannot be used, null when it is gone or a live run holds it
+    // (then `*held`).
+    static Result<std::unique_ptr<File>> adopt(const QString& path, Parsed* parsed, bool* held);
+#ifndef Q_OS_WIN
+    // adopt() once `fd` reads the journal at `path`: `fd` is the new File's
+    // lock, and is left open for the caller to close otherwise.
+    static Result<std::unique_ptr<File>> takeOver(
+        const QString& path, int fd, Parsed* parsed, bool* held);
+#endif
 
     // Appends `bytes` and syncs. A failed append is cut off again; a journal
     // that cannot even be cut takes nothing more.
-    Journal::Result append(const QByteArray& bytes);
+    Result<void> append(const QByteArray& bytes);
     // Removes the file, then lets go of it.
     void remove();
     const QString& path() const { return m_path; }
@@ -469,12 +479,10 @@ void Journal::File::close()
         _close(std::exchange(m_fd, -1));
 }
 
-std::unique_ptr<Journal::File> Journal::File::create(const QString& folder, QString* error)
+Result<std::unique_ptr<Journal::File>> Journal::File::create(const QString& folder)
 {
-    if (const QString why = preparePrivateFolder(folder, true); !why.isEmpty()) {
-        *error = why;
-        return {};
-    }
+    if (const Result<void> prepared = preparePrivateFolder(folder, true); !prepared)
+        return prepared.failure();
     // Opened for this program alone, which is the lock: a run starting
     // meanwhile cannot open it.
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -483,32 +491,29 @@ std::unique_ptr<Journal::File> Journal::File::create(const QString& folder, QStr
         const int code = openShared(path, _O_RDWR | _O_CREAT | _O_EXCL, &fd);
         if (code == EEXIST)
             continue;
-        if (fd < 0) {
-            *error = systemError(code);
-            return {};
-        }
+        if (fd < 0)
+            return systemFailure(code);
         if (!writeAllFd(fd, QByteArray(Magic, MagicSize))) {
-            *error = systemError(errno);
+            const Failure failure = systemFailure(errno);
             _close(fd);
             _wunlink(reinterpret_cast<const wchar_t*>(native(path).utf16()));
-            return {};
+            return failure;
         }
         return std::unique_ptr<File>(new File(fd, -1, path, MagicSize));
     }
-    *error = systemError(EEXIST);
-    return {};
+    return systemFailure(EEXIST);
 }
 
-std::unique_ptr<Journal::File> Journal::File::adopt(
-    const QString& path, Parsed* parsed, bool* held, QString* error)
+Result<std::unique_ptr<Journal::File>> Journal::File::adopt(
+    const QString& path, Parsed* parsed, bool* held)
 {
     int fd = -1;
     const int code = openShared(path, _O_RDWR, &fd);
     if (fd < 0) {
         *held = code == EACCES;
         if (code != EACCES && code != ENOENT)
-            *error = systemError(code);
-        return {};
+            return systemFailure(code);
+        return std::unique_ptr<File>();
     }
     QByteArray bytes;
     char buffer[65536];
@@ -516,30 +521,29 @@ std::unique_ptr<Journal::File> Journal::File::adopt(
     while ((n = _read(fd, buffer, sizeof buffer)) > 0)
         bytes.append(buffer, n);
     if (n < 0) {
-        *error = systemError(errno);
+        const Failure failure = systemFailure(errno);
         _close(fd);
-        return {};
+        return failure;
     }
     *parsed = parse(bytes);
     if (!parsed->readable) {
-        *error = u"it is not a journal of kept readings"_s;
         _close(fd);
-        return {};
+        return Failure { NotAJournalText };
     }
     if (parsed->validLength < bytes.size())
         _chsize_s(fd, parsed->validLength);
     return std::unique_ptr<File>(new File(fd, -1, path, parsed->validLength));
 }
 
-Journal::Result Journal::File::append(const QByteArray& bytes)
+Result<void> Journal::File::append(const QByteArray& bytes)
 {
     if (m_broken || m_fd < 0)
-        return { false, u"it could not be mended after a failed write"_s };
+        return Failure { u"it could not be mended after a failed write"_s };
     if (_lseeki64(m_fd, m_length, SEEK_SET) < 0 || !writeAllFd(m_fd, bytes) || _commit(m_fd) != 0) {
         const int code = errno;
         if (_chsize_s(m_fd, m_length) != 0)
             m_broken = true;
-        return { false, systemError(code) };
+        return systemFailure(code);
     }
     m_length += bytes.size();
     return {};
@@ -562,115 +566,139 @@ void Journal::File::close()
         ::close(std::exchange(m_lockFd, -1));
 }
 
-std::unique_ptr<Journal::File> Journal::File::create(const QString& folder, QString* error)
+Result<std::unique_ptr<Journal::File>> Journal::File::create(const QString& folder)
 {
-    if (const QString why = preparePrivateFolder(folder, true); !why.isEmpty()) {
-        *error = why;
-        return {};
-    }
+    if (const Result<void> prepared = preparePrivateFolder(folder, true); !prepared)
+        return prepared.failure();
     // The process number in the name keeps two runs apart; within a run,
     // journals are made one at a time.
     const QString name = journalName(nextSequence(folder));
     const QString path = folder + u'/' + name;
     const QString hidden = folder + u"/."_s + name + u".new"_s;
-    const safefile::Opened opened = safefile::openForAppend(hidden);
-    if (opened.fd < 0) {
-        *error = opened.reason;
-        return {};
-    }
-    const int fd = opened.fd;
+    const Result<int> opened = safefile::openForAppend(hidden);
+    if (!opened)
+        return opened.failure();
+    const int fd = opened.value();
     const QByteArray hiddenName = QFile::encodeName(hidden);
     struct stat st;
     if (::fchmod(fd, 0600) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0
         || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)
         || !writeAllFd(fd, QByteArray(Magic, MagicSize))
         || ::rename(hiddenName.constData(), QFile::encodeName(path).constData()) != 0) {
-        *error = systemError(errno);
+        const Failure failure = systemFailure(errno);
         ::unlink(hiddenName.constData());
         ::close(fd);
-        return {};
+        return failure;
     }
-    if (const QString why = safefile::syncFolderOf(path); !why.isEmpty()) {
-        *error = why;
+    if (const Result<void> synced = safefile::syncFolderOf(path); !synced) {
         ::unlink(QFile::encodeName(path).constData());
         ::close(fd);
-        return {};
+        return synced.failure();
     }
     return std::unique_ptr<File>(new File(fd, -1, path, MagicSize));
 }
 
-std::unique_ptr<Journal::File> Journal::File::adopt(
-    const QString& path, Parsed* parsed, bool* held, QString* error)
+namespace {
+
+// An earlier run's journal is taken over only when it is this user's alone,
+// and locked, so that no other run takes it too; `*held` when a live run
+// holds it.
+Result<void> lockEarlier(int fd, bool* held)
 {
-    const safefile::Opened reading = safefile::openForReading(path);
-    if (reading.fd < 0) {
-        if (reading.error != ENOENT)
-            *error = reading.reason;
-        return {};
-    }
-    const int fd = reading.fd;
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        *error = systemError(errno);
-    } else if (st.st_uid != ::geteuid()) {
-        *error = u"it belongs to %1, not to you"_s.arg(safefile::userName(st.st_uid));
-    } else if ((st.st_mode & 022) != 0) {
-        *error = u"others may write it"_s;
-    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            *held = true;
-        else
-            *error = systemError(errno);
+    if (::fstat(fd, &st) != 0)
+        return systemFailure(errno);
+    if (const Result<void> owned = ownedByUser(st); !owned)
+        return owned;
+    if ((st.st_mode & 022) != 0)
+        return Failure { u"others may write it"_s };
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK)
+            return systemFailure(errno);
+        *held = true;
     }
-    if (*held || !error->isEmpty()) {
-        ::close(fd);
-        return {};
-    }
-    // Removed by its run between our look and our lock: its readings are in
-    // their log file.
-    if (::fstat(fd, &st) != 0 || st.st_nlink == 0) {
-        ::close(fd);
-        return {};
-    }
-    QByteArray bytes;
-    if (!readAllFd(fd, &bytes)) {
-        *error = systemError(errno);
-        ::close(fd);
-        return {};
-    }
-    *parsed = parse(bytes);
-    if (!parsed->readable) {
-        *error = u"it is not a journal of kept readings"_s;
-        ::close(fd);
-        return {};
-    }
-    const safefile::Opened appending = safefile::openForAppend(path);
-    if (appending.fd < 0) {
-        *error = appending.reason;
-        ::close(fd);
-        return {};
-    }
-    // A torn tail goes before anything is appended after it.
-    if (parsed->validLength < bytes.size()) {
-        if (::ftruncate(appending.fd, parsed->validLength) != 0 || ::fdatasync(appending.fd) != 0) {
-            *error = systemError(errno);
-            ::close(appending.fd);
-            ::close(fd);
-            return {};
-        }
-    }
-    return std::unique_ptr<File>(new File(appending.fd, fd, path, parsed->validLength));
+    return {};
 }
 
-Journal::Result Journal::File::append(const QByteArray& bytes)
+// Removed by its run between our look and our lock: its readings are in
+// their log file.
+bool removedMeanwhile(int fd)
+{
+    struct stat st;
+    return ::fstat(fd, &st) != 0 || st.st_nlink == 0;
+}
+
+// The journal's entries, read whole from `fd`.
+Result<Parsed> readJournal(int fd)
+{
+    QByteArray bytes;
+    if (!readAllFd(fd, &bytes))
+        return systemFailure(errno);
+    Parsed parsed = parse(bytes);
+    if (!parsed.readable)
+        return Failure { NotAJournalText };
+    return parsed;
+}
+
+// The descriptor that appends to the journal at `path`, its torn tail cut
+// off first, before anything is appended after it.
+Result<int> openForMending(const QString& path, const Parsed& parsed)
+{
+    const Result<int> appending = safefile::openForAppend(path);
+    if (!appending || parsed.validLength == parsed.length)
+        return appending;
+    const int fd = appending.value();
+    if (::ftruncate(fd, parsed.validLength) != 0 || ::fdatasync(fd) != 0) {
+        const Failure failure = systemFailure(errno);
+        ::close(fd);
+        return failure;
+    }
+    return fd;
+}
+
+} // namespace
+
+Result<std::unique_ptr<Journal::File>> Journal::File::adopt(
+    const QString& path, Parsed* parsed, bool* held)
+{
+    const Result<int> reading = safefile::openForReading(path);
+    if (!reading) {
+        if (reading.error() == ENOENT)
+            return std::unique_ptr<File>();
+        return reading.failure();
+    }
+    Result<std::unique_ptr<File>> adopted = takeOver(path, reading.value(), parsed, held);
+    if (!adopted || !adopted.value())
+        ::close(reading.value());
+    return adopted;
+}
+
+Result<std::unique_ptr<Journal::File>> Journal::File::takeOver(
+    const QString& path, int fd, Parsed* parsed, bool* held)
+{
+    if (const Result<void> locked = lockEarlier(fd, held); !locked)
+        return locked.failure();
+    if (*held || removedMeanwhile(fd))
+        return std::unique_ptr<File>();
+    Result<Parsed> read = readJournal(fd);
+    if (!read)
+        return read.failure();
+    const Result<int> appending = openForMending(path, read.value());
+    if (!appending)
+        return appending.failure();
+    *parsed = std::move(read.value());
+    return std::unique_ptr<File>(new File(appending.value(), fd, path, parsed->validLength));
+}
+
+Result<void> Journal::File::append(const QByteArray& bytes)
 {
     if (m_broken || m_fd < 0)
-        return { false, u"it could not be mended after a failed write"_s };
+        return Failure { u"it could not be mended after a failed write"_s };
     if (!writeAllFd(m_fd, bytes) || ::fdatasync(m_fd) != 0) {
         const int code = errno;
         if (::ftruncate(m_fd, m_length) != 0)
             m_broken = true;
-        return { false, systemError(code) };
+        return systemFailure(code);
     }
     m_length += bytes.size();
     return {};
@@ -696,6 +724,11 @@ struct Journal::Earlier
 
     bool finished() const { return std::find(done.begin(), done.end(), false) == done.end(); }
     void markWritten(const QString* only);
+    // The end of the run of readings from `first` on that are meant for the
+    // same file and not written yet.
+    qsizetype runEnd(qsizetype first) const;
+    // Writes the readings first..end-1 into their file.
+    Result<void> writeRun(qsizetype first, qsizetype end);
 };
 
 // Which records a noted write put into its log file. Looked at again right
@@ -749,14 +782,14 @@ QString Journal::defaultFolder()
 #endif
 }
 
-Journal::Result Journal::append(
+Result<void> Journal::append(
     const QString& logFile, const std::deque<QByteArray>& kept, qsizetype from)
 {
     if (!m_own) {
-        QString error;
-        m_own = File::create(m_folder, &error);
-        if (!m_own)
-            return { false, error };
+        Result<std::unique_ptr<File>> made = File::create(m_folder);
+        if (!made)
+            return made.failure();
+        m_own = std::move(made.value());
     }
     QByteArray bytes;
     for (auto it = kept.begin() + from; it != kept.end(); ++it)
@@ -764,10 +797,10 @@ Journal::Result Journal::append(
     return m_own->append(bytes);
 }
 
-Journal::Result Journal::noteWrite(const QString& logFile, qint64 length, qsizetype count)
+Result<void> Journal::noteWrite(const QString& logFile, qint64 length, qsizetype count)
 {
     if (!m_own)
-        return { false, u"there is no journal"_s };
+        return Failure { u"there is no journal"_s };
     return m_own->append(writeEntry(logFile, length, 0, count));
 }
 
@@ -803,9 +836,9 @@ Recovery Journal::recoverEarlier()
     report.folder = native(m_folder);
     if (!QFileInfo(m_folder).isDir())
         return report;
-    if (const QString why = preparePrivateFolder(m_folder, false); !why.isEmpty()) {
-        report.problems.append(
-            u"Readings kept by an earlier run are not read from %1: %2."_s.arg(report.folder, why));
+    if (const Result<void> prepared = preparePrivateFolder(m_folder, false); !prepared) {
+        report.problems.append(u"Readings kept by an earlier run are not read from %1: %2."_s.arg(
+            report.folder, prepared.reason()));
         return report;
     }
     for (const QString& name : journalsIn(m_folder)) {
@@ -817,16 +850,16 @@ Recovery Journal::recoverEarlier()
             continue;
         Parsed parsed;
         bool held = false;
-        QString error;
-        std::unique_ptr<File> file = File::adopt(path, &parsed, &held, &error);
+        Result<std::unique_ptr<File>> file = File::adopt(path, &parsed, &held);
         if (!file) {
-            if (!error.isEmpty())
-                report.problems.append(
-                    u"The journal %1 is not read: %2."_s.arg(native(path), error));
+            report.problems.append(
+                u"The journal %1 is not read: %2."_s.arg(native(path), file.reason()));
             continue;
         }
+        if (!file.value())
+            continue;
         auto earlier = std::make_unique<Earlier>();
-        earlier->file = std::move(file);
+        earlier->file = std::move(file.value());
         for (Entry& entry : parsed.entries) {
             if (entry.kind == 'R') {
                 earlier->records.push_back({ std::move(entry.logFile), std::move(entry.record) });
@@ -879,6 +912,34 @@ void addOutcome(Recovery& report, const QString& logFile, qsizetype count, const
 
 } // namespace
 
+qsizetype Journal::Earlier::runEnd(qsizetype first) const
+{
+    const QString& logFile = records[size_t(first)].logFile;
+    qsizetype end = first + 1;
+    while (end < qsizetype(records.size()) && !done[size_t(end)]
+        && records[size_t(end)].logFile == logFile)
+        ++end;
+    return end;
+}
+
+Result<void> Journal::Earlier::writeRun(qsizetype first, qsizetype end)
+{
+    const QString& logFile = records[size_t(first)].logFile;
+    LogFile log;
+    for (qsizetype k = first; k < end; ++k)
+        log.keep(records[size_t(k)].record);
+    // Noted first, so that a crash after the write does not write them
+    // again. A note that cannot be saved leaves just that moment open to a
+    // reading written twice; the write matters more.
+    const LogFile::Written written = log.writeKept(logFile, [&](qint64 length) {
+        (void)file->append(writeEntry(logFile, length, first, end - first));
+        notes.push_back({ 'W', logFile, {}, length, first, end - first });
+    });
+    if (written)
+        std::fill(done.begin() + first, done.begin() + end, true);
+    return written;
+}
+
 void Journal::writeEarlier(Recovery& report, const QString* only)
 {
     // A file that failed once in this pass is not tried again for later
@@ -887,44 +948,22 @@ void Journal::writeEarlier(Recovery& report, const QString* only)
     for (auto it = m_earlier.begin(); it != m_earlier.end();) {
         Earlier& e = **it;
         e.markWritten(only);
-        const qsizetype n = qsizetype(e.records.size());
-        qsizetype i = 0;
-        while (i < n) {
+        for (qsizetype i = 0; i < qsizetype(e.records.size());) {
             if (e.done[size_t(i)]) {
                 ++i;
                 continue;
             }
             // A run of readings meant for the same file, written in one go.
+            const qsizetype end = e.runEnd(i);
             const QString logFile = e.records[size_t(i)].logFile;
-            qsizetype end = i + 1;
-            while (end < n && !e.done[size_t(end)] && e.records[size_t(end)].logFile == logFile)
-                ++end;
-            if (only && *only != logFile) {
-                i = end;
-                continue;
-            }
-            const QString first = readingMoment(e.records[size_t(i)].record);
-            const QString last = readingMoment(e.records[size_t(end - 1)].record);
-            if (const auto f = failed.find(logFile); f != failed.end()) {
-                addOutcome(report, logFile, end - i, first, last, f->second);
-                i = end;
-                continue;
-            }
-            LogFile log;
-            for (qsizetype k = i; k < end; ++k)
-                log.keep(e.records[size_t(k)].record);
-            // Noted first, so that a crash after the write does not write
-            // them again.
-            const LogFile::Result result = log.writeKept(logFile, [&](qint64 length) {
-                e.file->append(writeEntry(logFile, length, i, end - i));
-                e.notes.push_back({ 'W', logFile, {}, length, i, end - i });
-            });
-            if (result.ok) {
-                std::fill(e.done.begin() + i, e.done.begin() + end, true);
-                addOutcome(report, logFile, end - i, first, last, {});
-            } else {
-                failed[logFile] = result.error;
-                addOutcome(report, logFile, end - i, first, last, result.error);
+            if (!only || *only == logFile) {
+                const auto f = failed.find(logFile);
+                const Result<void> written
+                    = f != failed.end() ? Result<void>(Failure { f->second }) : e.writeRun(i, end);
+                if (!written)
+                    failed[logFile] = written.reason();
+                addOutcome(report, logFile, end - i, readingMoment(e.records[size_t(i)].record),
+                    readingMoment(e.records[size_t(end - 1)].record), written.reason());
             }
             i = end;
         }

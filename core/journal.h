@@ -57,6 +57,8 @@
 //    someone else would make Tarvik write what it says into any file this
 //    user may write.
 
+#include "core/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -109,19 +111,13 @@ public:
     static QString defaultFolder();
     const QString& folder() const { return m_folder; }
 
-    struct Result
-    {
-        bool ok = true;
-        QString error;
-    };
-
     // This run's journal.
     // Appends kept[from..], each meant for `logFile`, and syncs; makes the
     // journal (and its folder) first when there is none.
-    Result append(const QString& logFile, const std::deque<QByteArray>& kept, qsizetype from);
+    Result<void> append(const QString& logFile, const std::deque<QByteArray>& kept, qsizetype from);
     // Notes, synced, that this journal's first `count` records are about to
     // go into `logFile`, now `length` bytes long.
-    Result noteWrite(const QString& logFile, qint64 length, qsizetype count);
+    Result<void> noteWrite(const QString& logFile, qint64 length, qsizetype count);
     // The log file took them: the journal goes.
     void discard();
     bool isOpen() const { return bool(m_own); }

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QtGlobal>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -23,23 +22,18 @@
 
 namespace {
 
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 #ifdef Q_OS_WIN
 
 using FileOffset = __int64;
 
-int openForAppend(const QString& path, QString* reason)
+Result<int> openForAppend(const QString& path)
 {
     int fd = -1;
     _wsopen_s(&fd, reinterpret_cast<const wchar_t*>(path.utf16()),
         _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
         _S_IREAD | _S_IWRITE);
     if (fd < 0)
-        *reason = systemError(errno);
+        return systemFailure(errno);
     return fd;
 }
 
@@ -97,12 +91,9 @@ using FileOffset = off_t;
 
 // Only a regular file, reached by no link another operator planted; a new
 // one is shared with the group of a shared folder.
-int openForAppend(const QString& path, QString* reason)
+Result<int> openForAppend(const QString& path)
 {
-    const safefile::Opened opened = safefile::openForAppend(path);
-    if (opened.fd < 0)
-        *reason = opened.reason;
-    return opened.fd;
+    return safefile::openForAppend(path);
 }
 
 bool fileLength(int fd, FileOffset* length)
@@ -157,45 +148,122 @@ int closeFile(int fd)
 
 #endif
 
+// One buffer, one write: a reader of the file, or a crash, sees all of the
+// waiting records or none of them. Usually there is just the one record.
+QByteArray joinedRecords(const std::deque<QByteArray>& records)
+{
+    if (records.size() == 1)
+        return records.front();
+    qsizetype total = 0;
+    for (const QByteArray& r : records)
+        total += r.size();
+    QByteArray joined;
+    joined.reserve(total);
+    for (const QByteArray& r : records)
+        joined.append(r);
+    return joined;
+}
+
+// Writes `data` whole and syncs it; what a failed write left is cut back to
+// `oldLength`.
+Result<void> writeSynced(int fd, const QByteArray& data, FileOffset oldLength)
+{
+    qsizetype done = 0;
+    int error = 0;
+    while (error == 0 && done < data.size()) {
+        const auto n = writeSome(fd, data.constData() + done, data.size() - done);
+        // A write that takes nothing and reports nothing would loop forever.
+        if (n <= 0)
+            error = n < 0 ? errno : ENOSPC;
+        else
+            done += n;
+    }
+    if (error == 0 && !syncToDisk(fd))
+        error = errno;
+    if (error == 0)
+        return {};
+    // Best effort: on a device such as /dev/full there is nothing to cut.
+    if (done > 0)
+        cutBack(fd, oldLength);
+    return systemFailure(error);
+}
+
+// Closes the written file. A network share may report the failed write only
+// now: then the records are cut off again.
+Result<void> closeWritten(int fd, const QString& path, FileOffset oldLength)
+{
+    const int spare = spareDescriptor(fd);
+    Result<void> closed;
+    if (closeFile(fd) != 0) {
+        closed = systemFailure(errno);
+        cutBackAfterClose(spare, path, oldLength);
+    }
+    if (spare >= 0)
+        closeFile(spare);
+    return closed;
+}
+
+// Appends `records` to the file at `path` in one write, or leaves the file
+// as it was.
+Result<void> appendRecords(const QString& path, const std::deque<QByteArray>& records,
+    const LogFile::BeforeWrite& beforeWrite)
+{
+    // Opened before the records are joined: while the file cannot even be
+    // opened, each new reading must not copy everything that waits.
+    const Result<int> opened = openForAppend(path);
+    if (!opened)
+        return opened.failure();
+    const int fd = opened.value();
+    FileOffset oldLength = 0;
+    if (!fileLength(fd, &oldLength)) {
+        const Failure failure = systemFailure(errno);
+        closeFile(fd);
+        return failure;
+    }
+    const QByteArray data = joinedRecords(records);
+    if (beforeWrite)
+        beforeWrite(oldLength);
+    if (Result<void> written = writeSynced(fd, data, oldLength); !written) {
+        closeFile(fd);
+        return written;
+    }
+    return closeWritten(fd, path, oldLength);
+}
+
 } // namespace
 
-LogFile::Result LogFile::writeKept(const QString& path, const BeforeWrite& beforeWrite)
+LogFile::Written LogFile::writeKept(const QString& path, const BeforeWrite& beforeWrite)
 {
     if (m_kept.empty())
         return {};
-    Result result;
+    Recovery earlier;
     if (m_journal && m_journal->holdsEarlierFor(path)) {
         // Readings an earlier run kept for this file go in before ours; while
         // they cannot, ours wait too, so the file keeps the readings' order.
-        result.earlier = m_journal->retryEarlier(path);
-        if (const QString waiting = result.earlier.failureFor(path); !waiting.isNull()) {
-            result.ok = false;
-            result.error = waiting;
+        earlier = m_journal->retryEarlier(path);
+        if (const QString waiting = earlier.failureFor(path); !waiting.isNull()) {
             saveInJournal(path);
-            return result;
+            return { Failure { waiting }, std::move(earlier) };
         }
     }
     // While the file works nothing is journaled, and nothing is noted.
-    Result written;
-    if (m_journaled == 0) {
-        written = writeAll(path, beforeWrite);
-    } else {
-        written = writeAll(path, [&](qint64 length) {
-            if (beforeWrite)
-                beforeWrite(length);
-            noteInJournal(path, length);
-        });
-    }
-    result.ok = written.ok;
-    result.error = written.error;
-    if (!result.ok) {
+    Result<void> written = m_journaled == 0 ? appendRecords(path, m_kept, beforeWrite)
+                                            : appendRecords(path, m_kept, [&](qint64 length) {
+                                                  if (beforeWrite)
+                                                      beforeWrite(length);
+                                                  noteInJournal(path, length);
+                                              });
+    if (!written) {
         saveInJournal(path);
-    } else if (m_journal) {
+        return { std::move(written), std::move(earlier) };
+    }
+    m_kept.clear();
+    if (m_journal) {
         m_journal->discard();
         m_journaled = 0;
         m_journalError.clear();
     }
-    return result;
+    return { std::move(written), std::move(earlier) };
 }
 
 void LogFile::noteInJournal(const QString& path, qint64 length)
@@ -204,87 +272,18 @@ void LogFile::noteInJournal(const QString& path, qint64 length)
     // records and before the journal is gone, the next start sees that they
     // are there. A note that cannot be saved leaves just that moment open to
     // a reading written twice; the write matters more.
-    m_journal->noteWrite(path, length, m_journaled);
+    (void)m_journal->noteWrite(path, length, m_journaled);
 }
 
 void LogFile::saveInJournal(const QString& path)
 {
     if (!m_journal || m_journaled == keptCount())
         return;
-    const Journal::Result saved = m_journal->append(path, m_kept, m_journaled);
-    if (saved.ok) {
+    const Result<void> saved = m_journal->append(path, m_kept, m_journaled);
+    if (saved) {
         m_journaled = keptCount();
         m_journalError.clear();
     } else {
-        m_journalError = saved.error;
+        m_journalError = saved.reason();
     }
-}
-
-LogFile::Result LogFile::writeAll(const QString& path, const BeforeWrite& beforeWrite)
-{
-    // Opened before the records are joined: while the file cannot even be
-    // opened, each new reading must not copy everything that waits.
-    QString reason;
-    const int fd = openForAppend(path, &reason);
-    if (fd < 0)
-        return { false, reason, {} };
-
-    FileOffset oldLength = 0;
-    bool failed = !fileLength(fd, &oldLength);
-    int error = failed ? errno : 0;
-
-    // One buffer, one write: a reader of the file, or a crash, sees all of the
-    // waiting records or none of them. Usually there is just the one record.
-    QByteArray joined;
-    if (!failed && m_kept.size() > 1) {
-        qsizetype total = 0;
-        for (const QByteArray& r : m_kept)
-            total += r.size();
-        joined.reserve(total);
-        for (const QByteArray& r : m_kept)
-            joined.append(r);
-    }
-    const QByteArray& data = m_kept.size() > 1 ? joined : m_kept.front();
-
-    if (!failed && beforeWrite)
-        beforeWrite(oldLength);
-
-    qsizetype done = 0;
-    while (!failed && done < data.size()) {
-        const auto n = writeSome(fd, data.constData() + done, data.size() - done);
-        if (n <= 0) {
-            // A write that takes nothing and reports nothing would loop forever.
-            error = n < 0 ? errno : ENOSPC;
-            failed = true;
-        } else {
-            done += n;
-        }
-    }
-    if (!failed && !syncToDisk(fd)) {
-        error = errno;
-        failed = true;
-    }
-
-    if (failed) {
-        // Best effort: on a device such as /dev/full there is nothing to cut.
-        if (done > 0)
-            cutBack(fd, oldLength);
-        closeFile(fd);
-        return { false, systemError(error), {} };
-    }
-
-    const int spare = spareDescriptor(fd);
-    if (closeFile(fd) != 0) {
-        // A network share may report the failed write only now.
-        error = errno;
-        cutBackAfterClose(spare, path, oldLength);
-        if (spare >= 0)
-            closeFile(spare);
-        return { false, systemError(error), {} };
-    }
-    if (spare >= 0)
-        closeFile(spare);
-
-    m_kept.clear();
-    return {};
 }

@@ -4,8 +4,8 @@
 // Appends records to the CSV log so that none is lost or doubled when the
 // file cannot be written for a while (read-only file, missing folder, full
 // disk, a share gone away):
-//  - each write puts every kept record, oldest first, then the new one, in
-//    one write; the file is fsync'ed before it is closed;
+//  - keep() only keeps a record; writeKept() puts every kept record, oldest
+//    first, into the file in one write, and syncs it before it is closed;
 //  - a write that fails is cut back to the file's old length, and the records
 //    are kept in memory for the next attempt, whatever file that goes to.
 // The file is opened and closed for every write so other programs can read it
@@ -16,22 +16,22 @@
 // an earlier run left for the same file go in first.
 
 #include "core/journal.h"
+#include "core/result.h"
 
 #include <QByteArray>
 #include <QString>
-
 #include <deque>
 #include <functional>
 
 class LogFile
 {
 public:
-    struct Result
+    // Whether the kept records went in, or why not (the system's reason, the
+    // file rules' or the journal's for readings of earlier runs that wait),
+    // with what became of readings of earlier runs meant for this file,
+    // written (or tried) before the kept ones.
+    struct Written : Result<void>
     {
-        bool ok = true;
-        QString error;        // the system's reason when !ok
-        // Readings of earlier runs meant for this file, written (or tried)
-        // before the kept ones.
         Recovery earlier;
     };
 
@@ -43,8 +43,9 @@ public:
     // records go in.
     using BeforeWrite = std::function<void(qint64 length)>;
 
-    // Writes the kept records alone (nothing to do when none are kept).
-    Result writeKept(const QString& path, const BeforeWrite& beforeWrite = {});
+    // Writes the kept records (nothing to do when none are kept); they are
+    // kept until a write takes them.
+    Written writeKept(const QString& path, const BeforeWrite& beforeWrite = {});
 
     qsizetype keptCount() const { return qsizetype(m_kept.size()); }
 
@@ -56,7 +57,6 @@ public:
     const QString& journalError() const { return m_journalError; }
 
 private:
-    Result writeAll(const QString& path, const BeforeWrite& beforeWrite);
     void noteInJournal(const QString& path, qint64 length);
     void saveInJournal(const QString& path);
 

@@ -39,7 +39,7 @@ bool Module1::SaveComPortSetting()
 {
     // A folder we cannot write to is no reason for the program to stop: the
     // run goes on with the setting in memory.
-    return WriteIniString(u"System"_s, u"ComPort"_s, ComPortSetting, SettingsFile);
+    return WriteIniString(u"System"_s, u"ComPort"_s, ComPortSetting, SettingsFile).ok();
 }
 
 void Module1::LogReading()

@@ -49,9 +49,12 @@ ComPortSettingRead readComPortSetting(const QString& settingsFile)
     // unreadable, huge) must not pass for a missing one: the run would open
     // port 1 without a word, and the default be written over it. The
     // operator learns which file and why instead.
-    read.value = ReadIniString(u"System"_s, u"ComPort"_s, settingsFile, &read.refused);
-    if (!read.refused.isEmpty())
+    const Result<QString> value = ReadIniString(u"System"_s, u"ComPort"_s, settingsFile);
+    if (!value) {
+        read.refused = value.reason();
         return read;
+    }
+    read.value = value.value();
     read.defaulted = read.value.isEmpty();
     if (read.defaulted)
         read.value = DefaultComPortSetting.toString();

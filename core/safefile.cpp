@@ -3,12 +3,12 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <cerrno>
 
 #ifndef Q_OS_WIN
 #include <QRandomGenerator>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -163,56 +163,42 @@ QString refusedLink(const QString&)
     return {};
 }
 
-Result replaceFile(const QString& path, const QByteArray& data)
+Result<void> replaceFile(const QString& path, const QByteArray& data)
 {
     QSaveFile f(path);
     // An operator may have made the file writable in a folder that is not;
     // then write in place rather than fail.
     f.setDirectWriteFallback(true);
     if (!f.open(QIODevice::WriteOnly))
-        return { false, f.errorString() };
+        return Failure { f.errorString() };
     if (f.write(data) != data.size()) {
         f.cancelWriting();
-        return { false, f.errorString() };
+        return Failure { f.errorString() };
     }
     if (!f.commit())
-        return { false, f.errorString() };
+        return Failure { f.errorString() };
     return {};
 }
 
-Contents readWhole(const QString& path, qint64 maxSize)
+Result<QByteArray> readWhole(const QString& path, qint64 maxSize)
 {
-    Contents c;
     QFile f(path);
-    if (!f.exists()) {
-        c.missing = true;
-        return c;
-    }
-    if (!f.open(QIODevice::ReadOnly)) {
-        c.reason = f.errorString();
-        return c;
-    }
-    if (f.size() > maxSize) {
-        c.reason = tooLargeText(f.size(), maxSize);
-        return c;
-    }
+    if (!f.exists())
+        return systemFailure(ENOENT);
+    if (!f.open(QIODevice::ReadOnly))
+        return Failure { f.errorString() };
+    if (f.size() > maxSize)
+        return Failure { tooLargeText(f.size(), maxSize) };
     // One byte more tells a file that grew meanwhile.
-    c.bytes = f.read(maxSize + 1);
-    if (c.bytes.size() > maxSize) {
-        c.bytes.clear();
-        c.reason = tooLargeText(f.size(), maxSize);
-    }
-    return c;
+    QByteArray bytes = f.read(maxSize + 1);
+    if (bytes.size() > maxSize)
+        return Failure { tooLargeText(f.size(), maxSize) };
+    return bytes;
 }
 
 #else
 
 namespace {
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
 
 int openNoIntr(const char* path, int flags, mode_t mode = 0)
 {
@@ -313,114 +299,132 @@ bool readLinkAt(int link, QByteArray* target, int* error)
     return true;
 }
 
-Place walk(const QByteArray& path, Links links)
+// Where a walk stands: the names still to go, kept in reverse so that the
+// next is at the back, and the folder reached.
+struct Walk
 {
-    constexpr int MaxLinks = 40; // the kernel's own limit
     Place place;
-    auto fail = [&](int error) {
+    std::vector<QByteArray> pending;
+    size_t ownNamesLeft = 0; // the path's own names lie under those of the links met
+    QByteArray here; // the folder's path, for messages
+    int hops = 0;
+
+    // Ends the walk with the system's `error`.
+    Place fail(int error)
+    {
         place.folder.reset();
         place.error = error;
         place.reason = systemError(error);
         return std::move(place);
-    };
+    }
+    // Ends the walk at `name` in the folder reached.
+    Place end(QByteArray name, QByteArray shown)
+    {
+        place.name = std::move(name);
+        place.shown = std::move(shown);
+        return std::move(place);
+    }
+};
+
+// One name of the path, as the walk meets it.
+struct Step
+{
+    QByteArray name;
+    QByteArray shown; // its path, links resolved
+    bool last = false;
+    bool ownName = false; // the path's own, not a link's
+};
+
+// Follows the link open on `link`, made by `owner`, or ends the walk at it
+// when the rule refuses it and `links` says to judge; the walk ends where a
+// place is returned.
+std::optional<Place> throughLink(Walk& w, int link, UserId owner, const Step& step, Links links)
+{
+    constexpr int MaxLinks = 40; // the kernel's own limit
+    if (++w.hops > MaxLinks)
+        return w.fail(ELOOP);
+    if (!mayFollowLink(owner, ::geteuid())) {
+        if (links == Links::Judge) {
+            w.place.refused = true;
+            w.place.refusedAtEnd = step.last;
+            // The file's own name needs no naming; a link on the way does.
+            w.place.reason = refusedLinkText(userName(owner),
+                step.last && step.ownName ? QString() : QFile::decodeName(step.shown));
+            if (step.last)
+                w.place.name = step.name;
+            else
+                w.place.folder.reset();
+            return std::move(w.place);
+        }
+        if (w.place.othersLink.isEmpty()) {
+            w.place.othersLink = u"the link %1 made by %2, who is neither you nor root"_s.arg(
+                QFile::decodeName(step.shown), userName(owner));
+        }
+    }
+    QByteArray target;
+    int error = 0;
+    if (!readLinkAt(link, &target, &error))
+        return w.fail(error);
+    if (target.isEmpty())
+        return w.fail(ENOENT);
+    splitPath(target, &w.pending);
+    if (target.startsWith('/')) {
+        w.place.folder.reset(openNoIntr("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (w.place.folder.get() < 0)
+            return w.fail(errno);
+        w.here = "/";
+    }
+    if (w.pending.empty())
+        return w.end(".", w.here); // the link led to "/"
+    return std::nullopt;
+}
+
+Place walk(const QByteArray& path, Links links)
+{
+    Walk w;
     if (path.isEmpty())
-        return fail(ENOENT);
-    std::vector<QByteArray> pending;
-    splitPath(path, &pending);
-    // The path's own names lie under those of the links met on the way.
-    size_t ownNamesLeft = pending.size();
+        return w.fail(ENOENT);
+    splitPath(path, &w.pending);
+    w.ownNamesLeft = w.pending.size();
     const bool absolute = path.startsWith('/');
-    place.folder.reset(openNoIntr(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (place.folder.get() < 0)
-        return fail(errno);
-    QByteArray here = absolute ? "/" : ""; // the folder's path, for messages
-    int hops = 0;
-    while (!pending.empty()) {
-        const bool ownName = pending.size() <= ownNamesLeft;
-        if (ownName)
-            --ownNamesLeft;
-        const QByteArray name = pending.back();
-        pending.pop_back();
-        const bool last = pending.empty();
-        const QByteArray shown = joined(here, name);
+    w.place.folder.reset(openNoIntr(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (w.place.folder.get() < 0)
+        return w.fail(errno);
+    w.here = absolute ? "/" : "";
+    while (!w.pending.empty()) {
+        Step step;
+        step.ownName = w.pending.size() <= w.ownNamesLeft;
+        if (step.ownName)
+            --w.ownNamesLeft;
+        step.name = w.pending.back();
+        w.pending.pop_back();
+        step.last = w.pending.empty();
+        step.shown = joined(w.here, step.name);
         // What stands at the name, never followed.
-        Descriptor at(
-            openAtNoIntr(place.folder.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        Descriptor at(openAtNoIntr(
+            w.place.folder.get(), step.name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         if (at.get() < 0) {
-            if (last && errno == ENOENT) {
-                place.name = name; // missing: the caller's open tells, or creates it
-                place.shown = shown;
-                return place;
-            }
-            return fail(errno);
+            // Missing at the end: the caller's open tells, or creates it.
+            if (step.last && errno == ENOENT)
+                return w.end(step.name, step.shown);
+            return w.fail(errno);
         }
         struct stat st;
         if (::fstat(at.get(), &st) != 0)
-            return fail(errno);
+            return w.fail(errno);
         if (S_ISLNK(st.st_mode)) {
-            if (++hops > MaxLinks)
-                return fail(ELOOP);
-            if (!mayFollowLink(st.st_uid, ::geteuid())) {
-                if (links == Links::Judge) {
-                    place.refused = true;
-                    place.refusedAtEnd = last;
-                    // The file's own name needs no naming; a link on the way does.
-                    place.reason = refusedLinkText(userName(st.st_uid),
-                        last && ownName ? QString() : QFile::decodeName(shown));
-                    if (last)
-                        place.name = name;
-                    else
-                        place.folder.reset();
-                    return place;
-                }
-                if (place.othersLink.isEmpty()) {
-                    place.othersLink = u"the link %1 made by %2, who is neither you nor root"_s.arg(
-                        QFile::decodeName(shown), userName(st.st_uid));
-                }
-            }
-            QByteArray target;
-            int error = 0;
-            if (!readLinkAt(at.get(), &target, &error))
-                return fail(error);
-            if (target.isEmpty())
-                return fail(ENOENT);
-            splitPath(target, &pending);
-            if (target.startsWith('/')) {
-                place.folder.reset(openNoIntr("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-                if (place.folder.get() < 0)
-                    return fail(errno);
-                here = "/";
-            }
-            if (pending.empty()) {
-                place.name = "."; // the link led to "/"
-                place.shown = here;
-                return place;
-            }
+            if (std::optional<Place> ended = throughLink(w, at.get(), st.st_uid, step, links))
+                return std::move(*ended);
             continue;
         }
-        if (last) {
-            place.name = name;
-            place.shown = shown;
-            return place;
-        }
+        if (step.last)
+            return w.end(step.name, step.shown);
         if (!S_ISDIR(st.st_mode))
-            return fail(ENOTDIR);
-        place.folder = std::move(at);
-        here = shown;
+            return w.fail(ENOTDIR);
+        w.place.folder = std::move(at);
+        w.here = step.shown;
     }
-    place.name = ".";
-    place.shown = here;
-    return place;
-}
-
-Opened failed(int error)
-{
-    return { -1, error, systemError(error) };
-}
-
-Opened refused(QString reason)
-{
-    return { -1, 0, std::move(reason) };
+    return w.end(".", w.here);
 }
 
 // A file made in a folder the group may write is there to be shared: the
@@ -474,9 +478,29 @@ enum class Access
     Write
 };
 
+// The file just opened is a regular file of one name; emptied when opened
+// for writing.
+Result<void> checkOpened(int fd, Access access)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return systemFailure(errno);
+    const Kind kind = kindOfMode(st.st_mode);
+    if (kind != Kind::Regular)
+        return Failure { notRegularText(kind) };
+    // Another user may give someone's file a second name here (where
+    // protected_hardlinks is off): writing it, or reading it as settings
+    // to be rewritten for the group, would reach that file.
+    if (st.st_nlink > 1)
+        return Failure { hardLinkText(quint64(st.st_nlink)) };
+    if (access == Access::Write && ::ftruncate(fd, 0) != 0)
+        return systemFailure(errno);
+    return {};
+}
+
 // Opens the regular file `path` leads to after checking its kind, and checks
 // the kind and the number of its names again on the descriptor.
-Opened openChecked(const QString& path, Access access)
+Result<int> openChecked(const QString& path, Access access)
 {
     const int mode = access == Access::Read ? O_RDONLY
         : access == Access::Append          ? O_WRONLY | O_APPEND
@@ -487,7 +511,7 @@ Opened openChecked(const QString& path, Access access)
     for (int attempt = 0; attempt < 4; ++attempt) {
         const Place where = walk(QFile::encodeName(path), Links::Judge);
         if (where.refused || where.error)
-            return { -1, where.error, where.reason };
+            return Failure { where.reason, where.error };
         const int folder = where.folder.get();
         const char* name = where.name.constData();
 
@@ -496,7 +520,7 @@ Opened openChecked(const QString& path, Access access)
             const Kind kind = kindOfMode(st.st_mode);
             // Never even opened: opening some devices does something.
             if (kind != Kind::Regular && kind != Kind::Folder && kind != Kind::Link)
-                return refused(notRegularText(kind));
+                return Failure { notRegularText(kind) };
         }
 
         Descriptor fd(openAtNoIntr(folder, name, flags));
@@ -508,7 +532,7 @@ Opened openChecked(const QString& path, Access access)
                 // name. Made again by the next attempt, which syncs again.
                 if (const int error = syncFolder(folder)) {
                     ::unlinkat(folder, name, 0);
-                    return failed(error);
+                    return systemFailure(error);
                 }
             } else if (errno == EEXIST) {
                 continue;
@@ -517,23 +541,13 @@ Opened openChecked(const QString& path, Access access)
         if (fd.get() < 0) {
             if (errno == ELOOP)
                 continue; // a link appeared at the name: apply the rule to it
-            return failed(errno);
+            return systemFailure(errno);
         }
-        if (::fstat(fd.get(), &st) != 0)
-            return failed(errno);
-        const Kind kind = kindOfMode(st.st_mode);
-        if (kind != Kind::Regular)
-            return refused(notRegularText(kind));
-        // Another user may give someone's file a second name here (where
-        // protected_hardlinks is off): writing it, or reading it as settings
-        // to be rewritten for the group, would reach that file.
-        if (st.st_nlink > 1)
-            return refused(hardLinkText(quint64(st.st_nlink)));
-        if (access == Access::Write && ::ftruncate(fd.get(), 0) != 0)
-            return failed(errno);
-        return { fd.release(), 0, {} };
+        if (const Result<void> usable = checkOpened(fd.get(), access); !usable)
+            return usable.failure();
+        return fd.release();
     }
-    return failed(ELOOP);
+    return systemFailure(ELOOP);
 }
 
 bool writeAllAt(int fd, const QByteArray& data, off_t offset)
@@ -611,10 +625,10 @@ Descriptor createTemporary(int folder, const QByteArray& name, mode_t mode, QByt
 // An operator's own choice, a folder that takes no new file with the file
 // itself writable: the file is rewritten in place, through the descriptor
 // opened before and never through the name again.
-Result rewriteInPlace(int fd, const QByteArray& data)
+Result<void> rewriteInPlace(int fd, const QByteArray& data)
 {
     if (!writeAllAt(fd, data, 0) || ::ftruncate(fd, off_t(data.size())) != 0 || ::fsync(fd) != 0)
-        return { false, systemError(errno) };
+        return systemFailure(errno);
     return {};
 }
 
@@ -645,85 +659,71 @@ QString refusedLink(const QString& path)
     return where.refused ? where.reason : QString();
 }
 
-Opened openForReading(const QString& path)
+Result<int> openForReading(const QString& path)
 {
     return openChecked(path, Access::Read);
 }
 
-Opened openForAppend(const QString& path)
+Result<int> openForAppend(const QString& path)
 {
     return openChecked(path, Access::Append);
 }
 
-Opened openForWriting(const QString& path)
+Result<int> openForWriting(const QString& path)
 {
     return openChecked(path, Access::Write);
 }
 
-Contents readWhole(const QString& path, qint64 maxSize)
+Result<QByteArray> readWhole(const QString& path, qint64 maxSize)
 {
-    Contents c;
-    const Opened opened = openForReading(path);
-    if (opened.fd < 0) {
-        c.missing = opened.error == ENOENT;
-        if (!c.missing)
-            c.reason = opened.reason;
-        return c;
-    }
-    const Descriptor fd(opened.fd);
+    const Result<int> opened = openForReading(path);
+    if (!opened)
+        return opened.failure();
+    const Descriptor fd(opened.value());
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) {
-        c.reason = systemError(errno);
-        return c;
-    }
-    if (st.st_size > maxSize) {
-        c.reason = tooLargeText(st.st_size, maxSize);
-        return c;
-    }
+    if (::fstat(fd.get(), &st) != 0)
+        return systemFailure(errno);
+    if (st.st_size > maxSize)
+        return Failure { tooLargeText(st.st_size, maxSize) };
     // One byte more than allowed tells a file that grew meanwhile.
-    c.bytes.resize(maxSize + 1);
+    QByteArray bytes(maxSize + 1, Qt::Uninitialized);
     qsizetype done = 0;
-    while (done < c.bytes.size()) {
-        const ssize_t n = ::read(fd.get(), c.bytes.data() + done, size_t(c.bytes.size() - done));
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            c.bytes.clear();
-            c.reason = systemError(errno);
-            return c;
-        }
+        if (n < 0)
+            return systemFailure(errno);
         if (n == 0)
             break;
         done += n;
     }
-    if (done > maxSize) {
-        c.bytes.clear();
-        c.reason = tooLargeText(::fstat(fd.get(), &st) == 0 ? st.st_size : done, maxSize);
-        return c;
-    }
-    c.bytes.truncate(done);
-    return c;
+    if (done > maxSize)
+        return Failure { tooLargeText(::fstat(fd.get(), &st) == 0 ? st.st_size : done, maxSize) };
+    bytes.truncate(done);
+    return bytes;
 }
 
-QString syncFolderOf(const QString& path)
+Result<void> syncFolderOf(const QString& path)
 {
     const Place where = walk(QFile::encodeName(path), Links::Judge);
     // A refused link at the last name still leaves its folder to sync.
     if (where.error || (where.refused && !where.refusedAtEnd))
-        return where.reason;
-    const int error = syncFolder(where.folder.get());
-    return error ? systemError(error) : QString();
+        return Failure { where.reason, where.error };
+    if (const int error = syncFolder(where.folder.get()))
+        return systemFailure(error);
+    return {};
 }
 
-Result replaceFile(const QString& path, const QByteArray& data)
+Result<void> replaceFile(const QString& path, const QByteArray& data)
 {
     const Place where = walk(QFile::encodeName(path), Links::Judge);
     if (where.error || (where.refused && !where.refusedAtEnd))
-        return { false, where.reason };
+        return Failure { where.reason, where.error };
     // A refused link at the name is replaced, never followed.
     const Existing existing = openExisting(where);
     if (!existing.reason.isEmpty())
-        return { false, existing.reason };
+        return Failure { existing.reason };
     const bool hadFile = existing.fd.get() >= 0;
     const int folder = where.folder.get();
 
@@ -734,7 +734,7 @@ Result replaceFile(const QString& path, const QByteArray& data)
         const int error = errno;
         if (hadFile && (error == EACCES || error == EPERM || error == EROFS))
             return rewriteInPlace(existing.fd.get(), data);
-        return { false, systemError(error) };
+        return systemFailure(error);
     }
     if (hadFile)
         keepAccess(fd.get(), existing.st);
@@ -753,7 +753,7 @@ Result replaceFile(const QString& path, const QByteArray& data)
     }
     if (!ok) {
         ::unlinkat(folder, temporary.constData(), 0);
-        return { false, systemError(error) };
+        return systemFailure(error);
     }
     return {};
 }

@@ -28,6 +28,8 @@
 // The rules are plain functions over numbers first, so they are tested for
 // any user, root included.
 
+#include "core/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -106,14 +108,9 @@ QString tooLargeText(qint64 size, qint64 maxSize);
 QString refusedDeviceText(DeviceVerdict verdict, const QString& device, Kind kind,
     const QString& ownerName, const QString& link = {});
 
-struct Result
-{
-    bool ok = true;
-    QString error; // why not, when !ok: the system's reason or one of the texts above
-};
-
 // Why the program will not follow a link on the way to `path` or at its
 // end; empty when there is no such link. A missing file is no reason.
+// A verdict, not a failure: callers use the text as the reason of theirs.
 QString refusedLink(const QString& path);
 
 // Writes `data` as the whole new content of `path`: into a new file in the
@@ -125,45 +122,36 @@ QString refusedLink(const QString& path);
 // new file keeps the old one's mode and group (when this user may give it
 // that group; otherwise its group gets no rights). When the folder takes no
 // new file but the file itself is writable, it is rewritten in place through
-// one descriptor.
-Result replaceFile(const QString& path, const QByteArray& data);
-
-struct Contents
-{
-    QByteArray bytes;
-    bool missing = false; // no file at `path` (nothing on the way is missing either)
-    QString reason; // why it was not read, when it exists
-};
+// one descriptor. A failure's reason is the system's or one of the texts
+// above.
+Result<void> replaceFile(const QString& path, const QByteArray& data);
 
 // The whole regular file at `path`, opened as openForReading() opens it,
 // when it holds at most `maxSize` bytes; a bigger one is refused unread.
-Contents readWhole(const QString& path, qint64 maxSize);
+// The failure's error is ENOENT when there is no file at `path` (and
+// nothing on the way is missing either).
+Result<QByteArray> readWhole(const QString& path, qint64 maxSize);
 
 #ifndef Q_OS_WIN
 
-struct Opened
-{
-    int fd = -1;
-    int error = 0; // errno when the system refused
-    QString reason; // the text of the failure: the system's or ours
-};
-
 // Opens the regular file at `path` for reading without blocking and without
-// following a link that refusedLink() refuses.
-Opened openForReading(const QString& path);
+// following a link that refusedLink() refuses; the value is the descriptor,
+// the caller's to close. A failure's error is the errno when the system
+// refused, 0 when the program did.
+Result<int> openForReading(const QString& path);
 
 // Opens the regular file at `path` for appending, likewise; creates it when
 // missing (then shared with the group when the folder is group-writable, and
 // its folder synced, so that the new name survives a power cut).
-Opened openForAppend(const QString& path);
+Result<int> openForAppend(const QString& path);
 
 // Opens the regular file at `path` for writing from its start, likewise, and
 // empties it once it is known to be a file of this path alone.
-Opened openForWriting(const QString& path);
+Result<int> openForWriting(const QString& path);
 
 // Syncs the folder that holds `path`, so that a name made or changed in it
-// survives a power cut. Empty when done; else the reason.
-QString syncFolderOf(const QString& path);
+// survives a power cut.
+Result<void> syncFolderOf(const QString& path);
 
 // The one rule for what may be used as the board's port, for every program
 // that opens one or lists the candidates. `portName` is the name the port is
@@ -172,7 +160,9 @@ QString syncFolderOf(const QString& path);
 // change its lines), by what the name leads to now. The device says what it
 // is, the name through whose links it is reached. Returns why it must not be
 // used, in words for the operator (naming the device), or an empty string
-// when it may. The rule itself: portDeviceVerdict().
+// when it may. The rule itself: portDeviceVerdict(). A verdict, not a
+// failure: a port that cannot be looked at is refused with the system's
+// reason, so every answer is "use it" or "not, because".
 QString refusedPort(int fd, const QString& portName);
 
 // The name of user `uid` for messages ("user 1234" when it has none).

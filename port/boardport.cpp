@@ -73,7 +73,7 @@ void BoardPort::connectDevice()
 
 BoardPort::~BoardPort() = default;
 
-bool BoardPort::open(const QString& portName, QString* error)
+Result<void> BoardPort::open(const QString& portName)
 {
     m_reopenTimer->stop();
     m_port->close();
@@ -90,19 +90,16 @@ bool BoardPort::open(const QString& portName, QString* error)
     if (auto* windowsPort = qobject_cast<WinSerialPort*>(m_port))
         windowsPort->setPortName(portName);
 #endif
-    if (openDevice()) {
-        const QString refused = refusedDevice(m_serial, m_portName);
-        if (refused.isEmpty())
-            return true;
-        m_port->close();
-        if (error)
-            *error = refused;
-        return false;
+    if (!openDevice()) {
+        return Failure { m_serial
+                ? openFailureReason(portName, m_serial->error(), m_serial->errorString())
+                : m_port->errorString() };
     }
-    if (error)
-        *error = m_serial ? openFailureReason(portName, m_serial->error(), m_serial->errorString())
-                          : m_port->errorString();
-    return false;
+    if (const QString refused = refusedDevice(m_serial, m_portName); !refused.isEmpty()) {
+        m_port->close();
+        return Failure { refused };
+    }
+    return {};
 }
 
 void BoardPort::close()

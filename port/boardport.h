@@ -6,9 +6,13 @@
 // closes the port at once, since a vanished pseudo-terminal or USB adapter
 // otherwise reports read errors in a tight loop.
 //
-// Normally the link is a QSerialPort. Any other QIODevice can stand in for
-// it, so tests can feed bytes, record writes and inject errors in memory; such
-// a device reports its loss by ending its read channel.
+// The link is a QSerialPort, and on Windows a WinSerialPort
+// (port/winserialport.h), which Wine can receive through. Any other QIODevice
+// can stand in for it, so tests can feed bytes, record writes and inject
+// errors in memory; a device other than a QSerialPort reports its loss by
+// ending its read channel.
+
+#include "core/result.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -29,10 +33,11 @@ public:
     ~BoardPort() override;
 
     // Opens `portName` at 9600 baud, 8N1, no flow control. DTR and RTS are
-    // left alone (a pseudo-terminal refuses them). On failure returns false
-    // and sets `error` to the system's reason. A device other than a serial
-    // port is simply opened; the name is only remembered.
-    bool open(const QString& portName, QString* error = nullptr);
+    // left alone (a pseudo-terminal refuses them). A failure says why, for
+    // the operator: who holds the port, a missing permission, the system's
+    // reason, or why the device is refused as the board's line. A device
+    // other than a serial port is simply opened; the name is only remembered.
+    Result<void> open(const QString& portName);
     void close();
     bool isOpen() const;
     const QString& portName() const { return m_portName; }

@@ -38,6 +38,40 @@ WinSerialPort::~WinSerialPort()
     close();
 }
 
+namespace {
+
+// 9600 baud, 8N1, no flow control; reads that return at once with what has
+// arrived, and writes that give up after WriteTimeoutMs.
+bool configureLine(HANDLE port)
+{
+    DCB dcb {};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb))
+        return false;
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    COMMTIMEOUTS timeouts {};
+    // With only the interval at MAXDWORD, ReadFile returns at once with what
+    // has arrived; the reader calls it after WaitCommEvent saw a character.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = WriteTimeoutMs;
+    return SetCommState(port, &dcb) && SetCommTimeouts(port, &timeouts)
+        && SetCommMask(port, EV_RXCHAR) && PurgeComm(port, PURGE_RXABORT | PURGE_TXABORT);
+}
+
+} // namespace
+
 bool WinSerialPort::open(OpenMode mode)
 {
     if (isOpen())
@@ -53,34 +87,7 @@ bool WinSerialPort::open(OpenMode mode)
                                                    : qt_error_string(int(code)));
         return false;
     }
-
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    COMMTIMEOUTS timeouts{};
-    // With only the interval at MAXDWORD, ReadFile returns at once with what
-    // has arrived; the reader calls it after WaitCommEvent saw a character.
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.WriteTotalTimeoutConstant = WriteTimeoutMs;
-    const bool configured = GetCommState(h->port, &dcb)
-        && [&] {
-               dcb.BaudRate = CBR_9600;
-               dcb.ByteSize = 8;
-               dcb.Parity = NOPARITY;
-               dcb.StopBits = ONESTOPBIT;
-               dcb.fBinary = TRUE;
-               dcb.fParity = FALSE;
-               dcb.fOutxCtsFlow = FALSE;
-               dcb.fOutxDsrFlow = FALSE;
-               dcb.fDsrSensitivity = FALSE;
-               dcb.fOutX = FALSE;
-               dcb.fInX = FALSE;
-               dcb.fNull = FALSE;
-               dcb.fAbortOnError = FALSE;
-               return SetCommState(h->port, &dcb) != 0;
-           }()
-        && SetCommTimeouts(h->port, &timeouts) && SetCommMask(h->port, EV_RXCHAR)
-        && PurgeComm(h->port, PURGE_RXABORT | PURGE_TXABORT);
-    if (!configured) {
+    if (!configureLine(h->port)) {
         setErrorString(qt_error_string(int(GetLastError())));
         return false;
     }

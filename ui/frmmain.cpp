@@ -148,7 +148,7 @@ void frmMain::flushLog()
 {
     m_flushQueued = false;
     setCursor(Qt::WaitCursor);
-    const LogFile::Result result = m_module.logFile.writeKept(m_cdb.FileName);
+    const LogFile::Written result = m_module.logFile.writeKept(m_cdb.FileName);
     unsetCursor();
     // The view after the file: the record is what must not wait. The pass's
     // lines go in as one step, and the newest is brought into view once.
@@ -158,8 +158,8 @@ void frmMain::flushLog()
     }
     if (result.earlier.writtenCount() > 0)
         reportRecovery(result.earlier);
-    if (!result.ok)
-        reportLogFailure(result.error);
+    if (!result.ok())
+        reportLogFailure(result.reason());
 }
 
 void frmMain::reportRecovery(const Recovery& recovery)
@@ -250,12 +250,12 @@ void frmMain::endRun(int status, bool tellOperator)
     // try, at the log file and then at the journal.
     LogFile& log = m_module.logFile;
     if (log.unsavedCount() > 0) {
-        const LogFile::Result result = log.writeKept(m_cdb.FileName);
+        const LogFile::Written result = log.writeKept(m_cdb.FileName);
         if (const qsizetype lost = log.unsavedCount(); lost > 0) {
-            const QString text
-                = u"%1 reading(s) are lost: the log file %2 cannot be written "
-                  u"(%3), and they cannot be saved in %4 either (%5)."_s.arg(QString::number(lost),
-                      m_cdb.FileName, result.error, m_module.journal.place(), log.journalError());
+            const QString text = u"%1 reading(s) are lost: the log file %2 cannot be written "
+                                 u"(%3), and they cannot be saved in %4 either (%5)."_s.arg(
+                                     QString::number(lost), m_cdb.FileName, result.reason(),
+                                     m_module.journal.place(), log.journalError());
             if (tellOperator)
                 showTarvikMessage(this, text);
             else

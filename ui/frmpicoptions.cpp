@@ -116,9 +116,8 @@ bool frmPicOptions::Form_Load(QString* failureMessage)
     if (!name)
         return failPort(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s.arg(
             m_module.ComPortSetting, QString::number(*number)));
-    QString error;
-    if (!m_picComm->open(*name, &error))
-        return failPort(*name + u": "_s + error);
+    if (const Result<void> opened = m_picComm->open(*name); !opened)
+        return failPort(*name + u": "_s + opened.reason());
     m_picComm->setReconnecting(true);
 
     SSTab1->setTab(0);

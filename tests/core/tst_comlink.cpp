@@ -86,15 +86,15 @@ private Q_SLOTS:
         else if (standing == u"fifo"_s)
             QVERIFY(::mkfifo(QFile::encodeName(com1).constData(), 0600) == 0);
 
-        const comlink::Placed result = comlink::place(com1, u"/dev/null"_s);
-        QCOMPARE(result.ok, placed);
-        QCOMPARE(result.error, QString(error).replace(u"%1"_s, com1));
+        const Result<comlink::Placed> result = comlink::place(com1, u"/dev/null"_s);
+        QCOMPARE(result.ok(), placed);
+        QCOMPARE(result.reason(), QString(error).replace(u"%1"_s, com1));
         // Only com1, whatever happened: no temporary name left.
         QCOMPARE(entries(dir.path()), QStringList { u"com1"_s });
         const QFileInfo info(com1);
         if (placed) {
             QCOMPARE(info.symLinkTarget(), u"/dev/null"_s);
-            QCOMPARE(result.hadLink, standing == u"link"_s || standing == u"dangling"_s);
+            QCOMPARE(result->hadLink, standing == u"link"_s || standing == u"dangling"_s);
         } else if (standing == u"file"_s) {
             QCOMPARE(readFile(com1), QByteArray("mine"));
         } else {
@@ -117,10 +117,10 @@ private Q_SLOTS:
         const QString com1 = dir.filePath(u"com1"_s);
         if (!before.isEmpty())
             QVERIFY(QFile::link(before, com1));
-        const comlink::Placed placed = comlink::place(com1, u"/dev/null"_s);
-        QVERIFY(placed.ok);
-        QCOMPARE(placed.previousTarget, before);
-        comlink::undo(com1, u"/dev/null"_s, placed);
+        const Result<comlink::Placed> placed = comlink::place(com1, u"/dev/null"_s);
+        QVERIFY(placed.ok());
+        QCOMPARE(placed->previousTarget, before);
+        comlink::undo(com1, u"/dev/null"_s, placed.value());
         if (before.isEmpty())
             QCOMPARE(entries(dir.path()), QStringList());
         else
@@ -131,9 +131,10 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString com1 = dir.filePath(u"com1"_s);
-        const comlink::Placed placed = comlink::place(com1, u"/dev/null"_s);
+        const Result<comlink::Placed> placed = comlink::place(com1, u"/dev/null"_s);
+        QVERIFY(placed.ok());
         QVERIFY(QFile::remove(com1) && QFile::link(u"/dev/zero"_s, com1));
-        comlink::undo(com1, u"/dev/null"_s, placed);
+        comlink::undo(com1, u"/dev/null"_s, placed.value());
         QCOMPARE(QFileInfo(com1).symLinkTarget(), u"/dev/zero"_s);
     }
 };

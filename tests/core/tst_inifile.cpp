@@ -85,7 +85,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(QString, expected);
         const QString path = writeFile(content);
-        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path), expected);
+        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path).value(), expected);
     }
 
     void write_data()
@@ -116,15 +116,15 @@ private Q_SLOTS:
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
         const QString path = writeFile(before);
-        QVERIFY(WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QVERIFY(WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path).ok());
         QCOMPARE(readAll(path), after);
-        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path), u"1"_s);
+        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path).value(), u"1"_s);
     }
 
     void writeIntoMissingFolderFailsQuietly()
     {
         const QString path = m_dir.filePath(u"no/such/folder/Settings.ini"_s);
-        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path).ok());
         QVERIFY(!QFile::exists(path));
     }
 
@@ -147,10 +147,12 @@ private Q_SLOTS:
         const QByteArray content = key + ';' + QByteArray(size - key.size() - 3, 'x') + "\r\n";
         QCOMPARE(content.size(), size);
         const QString path = writeFile(content);
-        QString error;
-        QCOMPARE(ReadIniString(u"System"_s, u"ComPort"_s, path, &error), read ? u"3"_s : QString());
-        QCOMPARE(error, read ? QString() : safefile::tooLargeText(size, MaxIniFileSize));
-        QCOMPARE(WriteIniString(u"System"_s, u"ComPort"_s, u"4"_s, path), read);
+        const Result<QString> value = ReadIniString(u"System"_s, u"ComPort"_s, path);
+        QCOMPARE(value.ok(), read);
+        if (read)
+            QCOMPARE(value.value(), u"3"_s);
+        QCOMPARE(value.reason(), read ? QString() : safefile::tooLargeText(size, MaxIniFileSize));
+        QCOMPARE(WriteIniString(u"System"_s, u"ComPort"_s, u"4"_s, path).ok(), read);
         if (!read)
             QCOMPARE(readAll(path), content);
     }
@@ -161,7 +163,7 @@ private Q_SLOTS:
     {
         const QByteArray content = ';' + QByteArray(MaxIniFileSize - 10, 'x') + "\r\n";
         const QString path = writeFile(content);
-        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path).ok());
         QCOMPARE(readAll(path), content);
     }
 
@@ -169,7 +171,7 @@ private Q_SLOTS:
     {
         const QString path = m_dir.filePath(u"folder.ini"_s);
         QVERIFY(QDir(m_dir.path()).mkdir(u"folder.ini"_s));
-        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path));
+        QVERIFY(!WriteIniString(u"System"_s, u"ComPort"_s, u"1"_s, path).ok());
         QVERIFY(QFileInfo(path).isDir());
     }
 };

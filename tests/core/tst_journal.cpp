@@ -116,9 +116,9 @@ private:
     {
         Journal run(folder());
         const std::deque<QByteArray> kept = keptRecords(from, to);
-        QVERIFY(run.append(logFile, kept, 0).ok);
+        QVERIFY(run.append(logFile, kept, 0).ok());
         if (notedLength >= 0)
-            QVERIFY(run.noteWrite(logFile, notedLength, qsizetype(kept.size())).ok);
+            QVERIFY(run.noteWrite(logFile, notedLength, qsizetype(kept.size())).ok());
         // Gone without removing it, as after kill -9.
     }
 
@@ -195,7 +195,7 @@ void tst_Journal::nothingWhileTheLogWorks()
     syncspy::take();
     for (int i = 1; i <= 3; ++i) {
         log.keep(record(i));
-        QVERIFY(log.writeKept(csv).ok);
+        QVERIFY(log.writeKept(csv).ok());
     }
     QCOMPARE(syncspy::take(), QStringList(3, canonical(csv)));
     QCOMPARE(fileBytes(csv), records(0, 3));
@@ -212,7 +212,7 @@ void tst_Journal::keptReadingsAreSavedBeforeTheNextOne()
 
     syncspy::take();
     log.keep(record(1));
-    QVERIFY(!log.writeKept(csv).ok);
+    QVERIFY(!log.writeKept(csv).ok());
     const QString file = onlyJournal();
     QVERIFY(!file.isEmpty());
     QVERIFY(syncspy::take().contains(canonical(file)));
@@ -220,7 +220,7 @@ void tst_Journal::keptReadingsAreSavedBeforeTheNextOne()
     QCOMPARE(journal.place(), QDir::toNativeSeparators(file));
 
     log.keep(record(2));
-    QVERIFY(!log.writeKept(csv).ok);
+    QVERIFY(!log.writeKept(csv).ok());
     QVERIFY(syncspy::take().contains(canonical(file)));
     QCOMPARE(onlyJournal(), file);
     const std::vector<JournalRecord> saved = Journal::readRecords(file);
@@ -233,7 +233,7 @@ void tst_Journal::keptReadingsAreSavedBeforeTheNextOne()
     // The log file is back: it takes them all, and the journal goes.
     QVERIFY(QDir(m_dir->path()).mkdir(u"away"_s));
     log.keep(record(3));
-    QVERIFY(log.writeKept(csv).ok);
+    QVERIFY(log.writeKept(csv).ok());
     QCOMPARE(fileBytes(csv), records(1, 3));
     QCOMPARE(log.keptCount(), 0);
     QVERIFY(journals(folder()).isEmpty());
@@ -258,7 +258,7 @@ void tst_Journal::journalIsPrivate()
     LogFile log;
     log.setJournal(&journal);
     log.keep(record(1));
-    QVERIFY(!log.writeKept(path(u"away/log.csv"_s)).ok);
+    QVERIFY(!log.writeKept(path(u"away/log.csv"_s)).ok());
     QCOMPARE(log.unsavedCount(), 0);
     QCOMPARE(modeOf(folder()), 0700u);
     QCOMPARE(modeOf(onlyJournal()), 0600u);
@@ -275,15 +275,15 @@ void tst_Journal::journalThatCannotBeWritten()
     const QString csv = path(u"away/log.csv"_s);
 
     log.keep(record(1));
-    QVERIFY(!log.writeKept(csv).ok);
+    QVERIFY(!log.writeKept(csv).ok());
     log.keep(record(2));
-    QVERIFY(!log.writeKept(csv).ok);
+    QVERIFY(!log.writeKept(csv).ok());
     QCOMPARE(log.unsavedCount(), 2);
     QCOMPARE(log.journalError(), QString::fromLocal8Bit(std::strerror(ENOTDIR)));
 
     QVERIFY(QDir(m_dir->path()).mkdir(u"away"_s));
     log.keep(record(3));
-    QVERIFY(log.writeKept(csv).ok);
+    QVERIFY(log.writeKept(csv).ok());
     QCOMPARE(fileBytes(csv), records(1, 3));
     QCOMPARE(log.unsavedCount(), 0);
     QVERIFY(log.journalError().isEmpty());
@@ -458,8 +458,8 @@ void tst_Journal::earlierReadingsWaitForTheirFile()
             LogFile log;
             log.setJournal(&run);
             log.keep(record(4));
-            const LogFile::Result result = log.writeKept(csv);
-            QVERIFY(result.ok);
+            const LogFile::Written result = log.writeKept(csv);
+            QVERIFY(result.ok());
             QCOMPARE(result.earlier.writtenCount(), 3);
             QCOMPARE(fileBytes(csv), records(1, 4));
             QVERIFY(journals(folder()).isEmpty());
@@ -493,8 +493,8 @@ void tst_Journal::tookThemBeforeGoingAway()
     LogFile log;
     log.setJournal(&run2);
     log.keep(record(4));
-    const LogFile::Result result = log.writeKept(csv);
-    QVERIFY(result.ok);
+    const LogFile::Written result = log.writeKept(csv);
+    QVERIFY(result.ok());
     QCOMPARE(result.earlier.writtenCount(), 0);
     QCOMPARE(fileBytes(csv), record(0) + records(1, 4));
     QVERIFY(journals(folder()).isEmpty());
@@ -514,7 +514,7 @@ void tst_Journal::journalsAreWrittenOldestFirst()
         LogFile log;
         log.setJournal(&run2);
         log.keep(record(3));
-        QVERIFY(!log.writeKept(csv).ok);
+        QVERIFY(!log.writeKept(csv).ok());
         QCOMPARE(log.unsavedCount(), 0);
     }
     QCOMPARE(journals(folder()).size(), 2);
@@ -541,9 +541,9 @@ void tst_Journal::readingsGoToTheFileTheyWereMeantFor()
         LogFile log;
         log.setJournal(&run);
         log.keep(record(1));
-        QVERIFY(!log.writeKept(first).ok);
+        QVERIFY(!log.writeKept(first).ok());
         log.keep(record(2));
-        QVERIFY(!log.writeKept(second).ok);
+        QVERIFY(!log.writeKept(second).ok());
     }
     QVERIFY(QDir(m_dir->path()).mkdir(u"first"_s));
     QVERIFY(QDir(m_dir->path()).mkdir(u"second"_s));
@@ -565,7 +565,7 @@ void tst_Journal::liveJournalIsLeftAlone()
     LogFile log;
     log.setJournal(&live);
     log.keep(record(1));
-    QVERIFY(!log.writeKept(csv).ok);
+    QVERIFY(!log.writeKept(csv).ok());
     QVERIFY(QDir(m_dir->path()).mkdir(u"away"_s));
 
     Journal other(folder());

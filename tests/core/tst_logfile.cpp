@@ -40,7 +40,7 @@ QByteArray record(int i)
 // Only regular files are read: /dev/full reads as endless zeros.
 // What the program does with each reading: keep its record, then write
 // whatever is kept.
-LogFile::Result keepAndWrite(LogFile& log, const QString& path, const QByteArray& record)
+LogFile::Written keepAndWrite(LogFile& log, const QString& path, const QByteArray& record)
 {
     log.keep(record);
     return log.writeKept(path);
@@ -62,7 +62,7 @@ bool writeFile(const QString& path, const QByteArray& data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
-QString systemError(int code)
+QString strerrorText(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
 }
@@ -126,9 +126,9 @@ void tst_LogFile::appends()
         QVERIFY(writeFile(path, before));
 
     LogFile log;
-    QVERIFY(keepAndWrite(log, path, record(1)).ok);
+    QVERIFY(keepAndWrite(log, path, record(1)).ok());
     QCOMPARE(contents(path), before + record(1));
-    QVERIFY(keepAndWrite(log, path, record(2)).ok);
+    QVERIFY(keepAndWrite(log, path, record(2)).ok());
     QCOMPARE(contents(path), before + record(1) + record(2));
     QCOMPARE(log.keptCount(), 0);
 }
@@ -140,9 +140,9 @@ void tst_LogFile::writeKeptWithNothingKept()
     const QString path = dir.filePath(u"Default.csv"_s);
 
     LogFile log;
-    const LogFile::Result result = log.writeKept(path);
-    QVERIFY(result.ok);
-    QVERIFY(result.error.isEmpty());
+    const LogFile::Written result = log.writeKept(path);
+    QVERIFY(result.ok());
+    QVERIFY(result.reason().isEmpty());
     QVERIFY(!QFile::exists(path));
 }
 
@@ -213,10 +213,10 @@ void tst_LogFile::unwritable_data()
     QTest::addColumn<Unwritable>("kind");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("missing folder") << Unwritable::MissingFolder << systemError(ENOENT);
-    QTest::newRow("parent is a file") << Unwritable::ParentIsFile << systemError(ENOTDIR);
-    QTest::newRow("path is a folder") << Unwritable::PathIsFolder << systemError(EISDIR);
-    QTest::newRow("read-only file") << Unwritable::ReadOnlyFile << systemError(EACCES);
+    QTest::newRow("missing folder") << Unwritable::MissingFolder << strerrorText(ENOENT);
+    QTest::newRow("parent is a file") << Unwritable::ParentIsFile << strerrorText(ENOTDIR);
+    QTest::newRow("path is a folder") << Unwritable::PathIsFolder << strerrorText(EISDIR);
+    QTest::newRow("read-only file") << Unwritable::ReadOnlyFile << strerrorText(EACCES);
     // Devices are never logged to: some block or do something when opened.
     QTest::newRow("a device (/dev/full)")
         << Unwritable::FullDisk << safefile::notRegularText(safefile::Kind::CharDevice);
@@ -242,18 +242,18 @@ void tst_LogFile::unwritable()
 
     LogFile log;
     for (int i = 1; i <= 3; ++i) {
-        const LogFile::Result result = keepAndWrite(log, bad, record(i));
-        QVERIFY(!result.ok);
-        QCOMPARE(result.error, error);
+        const LogFile::Written result = keepAndWrite(log, bad, record(i));
+        QVERIFY(!result.ok());
+        QCOMPARE(result.reason(), error);
         QCOMPARE(log.keptCount(), i);
     }
-    QVERIFY(!log.writeKept(bad).ok);
+    QVERIFY(!log.writeKept(bad).ok());
     QCOMPARE(log.keptCount(), 3);
     QCOMPARE(contents(bad), badBefore);
 
     const QString good = dir.filePath(u"other.csv"_s);
     QVERIFY(writeFile(good, record(-1)));
-    QVERIFY(keepAndWrite(log, good, record(4)).ok);
+    QVERIFY(keepAndWrite(log, good, record(4)).ok());
     QCOMPARE(log.keptCount(), 0);
     QCOMPARE(contents(good), record(-1) + record(1) + record(2) + record(3) + record(4));
     QCOMPARE(contents(bad), badBefore);
@@ -285,14 +285,14 @@ void tst_LogFile::unwritableThenMended()
     const QByteArray before = contents(path);
 
     LogFile log;
-    QVERIFY(!keepAndWrite(log, path, record(1)).ok);
-    QVERIFY(!keepAndWrite(log, path, record(2)).ok);
+    QVERIFY(!keepAndWrite(log, path, record(1)).ok());
+    QVERIFY(!keepAndWrite(log, path, record(2)).ok());
     QVERIFY(mend(dir, kind, path));
 
-    QVERIFY(log.writeKept(path).ok);
+    QVERIFY(log.writeKept(path).ok());
     QCOMPARE(log.keptCount(), 0);
     QCOMPARE(contents(path), before + record(1) + record(2));
-    QVERIFY(keepAndWrite(log, path, record(3)).ok);
+    QVERIFY(keepAndWrite(log, path, record(3)).ok());
     QCOMPARE(contents(path), before + record(1) + record(2) + record(3));
 }
 
@@ -319,19 +319,19 @@ void tst_LogFile::partialWriteIsCutBack()
 
     LogFile log;
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &tight) == 0);
-    const LogFile::Result first = keepAndWrite(log, path, record(1));
-    const LogFile::Result second = keepAndWrite(log, path, record(2));
+    const LogFile::Written first = keepAndWrite(log, path, record(1));
+    const LogFile::Written second = keepAndWrite(log, path, record(2));
     const QByteArray during = contents(path);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
 
-    QVERIFY(!first.ok);
-    QVERIFY(!second.ok);
-    QCOMPARE(first.error, systemError(EFBIG));
+    QVERIFY(!first.ok());
+    QVERIFY(!second.ok());
+    QCOMPARE(first.reason(), strerrorText(EFBIG));
     QCOMPARE(during, before);
     QCOMPARE(log.keptCount(), 2);
 
-    QVERIFY(keepAndWrite(log, path, record(3)).ok);
+    QVERIFY(keepAndWrite(log, path, record(3)).ok());
     QCOMPARE(contents(path), before + record(1) + record(2) + record(3));
 #endif
 }
@@ -346,13 +346,13 @@ void tst_LogFile::manyKeptRecords()
     LogFile log;
     QByteArray expected;
     for (int i = 0; i < count; ++i) {
-        QVERIFY(!keepAndWrite(log, bad, record(i)).ok);
+        QVERIFY(!keepAndWrite(log, bad, record(i)).ok());
         expected += record(i);
     }
     QCOMPARE(log.keptCount(), count);
 
     const QString good = dir.filePath(u"log.csv"_s);
-    QVERIFY(log.writeKept(good).ok);
+    QVERIFY(log.writeKept(good).ok());
     QCOMPARE(log.keptCount(), 0);
     QCOMPARE(contents(good), expected);
 }
@@ -379,7 +379,7 @@ void tst_LogFile::newFileHasItsFolderSynced()
 
     LogFile log;
     syncspy::take();
-    QVERIFY(keepAndWrite(log, path, record(1)).ok);
+    QVERIFY(keepAndWrite(log, path, record(1)).ok());
     const QStringList synced = syncspy::take();
     QCOMPARE(synced.contains(folder), !exists);
     QCOMPARE(synced.constLast(), path);

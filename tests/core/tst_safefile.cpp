@@ -303,16 +303,16 @@ void tst_SafeFile::specialFilesAreNotOpened()
         QVERIFY(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
     }
 
-    const safefile::Opened append = safefile::openForAppend(path);
-    const safefile::Opened read = safefile::openForReading(path);
+    const Result<int> append = safefile::openForAppend(path);
+    const Result<int> read = safefile::openForReading(path);
     if (reader >= 0)
         ::close(reader);
     if (sock >= 0)
         ::close(sock);
-    QCOMPARE(append.fd, -1);
-    QCOMPARE(append.reason, reason);
-    QCOMPARE(read.fd, -1);
-    QCOMPARE(read.reason, reason);
+    QVERIFY(!append.ok());
+    QCOMPARE(append.reason(), reason);
+    QVERIFY(!read.ok());
+    QCOMPARE(read.reason(), reason);
 }
 
 void tst_SafeFile::ownLinkIsFollowed()
@@ -325,10 +325,10 @@ void tst_SafeFile::ownLinkIsFollowed()
     QVERIFY(makeLink(u"mine.csv"_s, link, ::geteuid()));
 
     QVERIFY(safefile::refusedLink(link).isEmpty());
-    const safefile::Opened opened = safefile::openForAppend(link);
-    QVERIFY2(opened.fd >= 0, qPrintable(opened.reason));
-    QCOMPARE(::write(opened.fd, "new\r\n", 5), ssize_t(5));
-    ::close(opened.fd);
+    const Result<int> opened = safefile::openForAppend(link);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    QCOMPARE(::write(opened.value(), "new\r\n", 5), ssize_t(5));
+    ::close(opened.value());
     QCOMPARE(contents(target), QByteArray("old\r\nnew\r\n"));
 }
 
@@ -356,14 +356,14 @@ void tst_SafeFile::othersLinkIsRefused()
 
     const QString reason = safefile::refusedLinkText(safefile::userName(Other));
     QCOMPARE(safefile::refusedLink(link), reason);
-    QCOMPARE(safefile::openForAppend(link).reason, reason);
-    QCOMPARE(safefile::openForReading(link).reason, reason);
+    QCOMPARE(safefile::openForAppend(link).reason(), reason);
+    QCOMPARE(safefile::openForReading(link).reason(), reason);
     QCOMPARE(QFileInfo::exists(target), targetExists);
     if (targetExists)
         QCOMPARE(contents(target), QByteArray("PATH=x\n"));
 
     // Replacing the settings file replaces the link, never its target.
-    QVERIFY(safefile::replaceFile(link, "[System]\r\nComPort=1\r\n").ok);
+    QVERIFY(safefile::replaceFile(link, "[System]\r\nComPort=1\r\n").ok());
     QVERIFY(!QFileInfo(link).isSymLink());
     QCOMPARE(contents(link), QByteArray("[System]\r\nComPort=1\r\n"));
     QCOMPARE(QFileInfo::exists(target), targetExists);
@@ -423,27 +423,27 @@ void tst_SafeFile::linksOnTheWay()
     }
     const QByteArray before = contents(target);
 
-    const safefile::Opened append = safefile::openForAppend(path);
-    if (append.fd >= 0) {
-        QCOMPARE(::write(append.fd, "new\r\n", 5), ssize_t(5));
-        ::close(append.fd);
+    const Result<int> append = safefile::openForAppend(path);
+    if (append.ok()) {
+        QCOMPARE(::write(append.value(), "new\r\n", 5), ssize_t(5));
+        ::close(append.value());
     }
-    const safefile::Opened read = safefile::openForReading(path);
-    if (read.fd >= 0)
-        ::close(read.fd);
+    const Result<int> read = safefile::openForReading(path);
+    if (read.ok())
+        ::close(read.value());
     if (followed) {
-        QVERIFY2(append.fd >= 0, qPrintable(append.reason));
-        QVERIFY2(read.fd >= 0, qPrintable(read.reason));
+        QVERIFY2(append.ok(), qPrintable(append.reason()));
+        QVERIFY2(read.ok(), qPrintable(read.reason()));
         QCOMPARE(contents(target), before + "new\r\n");
         return;
     }
-    QCOMPARE(append.fd, -1);
-    QCOMPARE(read.fd, -1);
-    QVERIFY2(append.reason.contains(safefile::userName(Other)), qPrintable(append.reason));
-    QCOMPARE(read.reason, append.reason);
-    QVERIFY(safefile::refusedLink(path) == append.reason);
+    QVERIFY(!append.ok());
+    QVERIFY(!read.ok());
+    QVERIFY2(append.reason().contains(safefile::userName(Other)), qPrintable(append.reason()));
+    QCOMPARE(read.reason(), append.reason());
+    QVERIFY(safefile::refusedLink(path) == append.reason());
     // A settings file there is neither written through nor read.
-    safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
+    (void)safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
     QCOMPARE(contents(bashrc), before);
 }
 
@@ -473,19 +473,19 @@ void tst_SafeFile::hardLinkIsRefused()
 
     QString reason;
     if (use == u"replace") {
-        const safefile::Result result = safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
-        QVERIFY(!result.ok);
-        reason = result.error;
+        const Result<void> result = safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
+        QVERIFY(!result.ok());
+        reason = result.reason();
         struct stat st;
         QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
         QCOMPARE(st.st_nlink, nlink_t(2));
     } else {
-        const safefile::Opened opened
+        const Result<int> opened
             = use == u"append" ? safefile::openForAppend(path) : safefile::openForReading(path);
-        if (opened.fd >= 0)
-            ::close(opened.fd);
-        QCOMPARE(opened.fd, -1);
-        reason = opened.reason;
+        if (opened.ok())
+            ::close(opened.value());
+        QVERIFY(!opened.ok());
+        reason = opened.reason();
     }
     QCOMPARE(reason, safefile::hardLinkText(2));
     QCOMPARE(contents(secret), QByteArray("password=x\n"));
@@ -525,8 +525,8 @@ void tst_SafeFile::rewriteDisclosesNoMore()
     QVERIFY(::chown(name.constData(), Other, group) == 0);
     QVERIFY(::chmod(name.constData(), mode_t(oldMode)) == 0);
 
-    const safefile::Result result = safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
-    QVERIFY2(result.ok, qPrintable(result.error));
+    const Result<void> result = safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
+    QVERIFY2(result.ok(), qPrintable(result.reason()));
     QCOMPARE(contents(path), QByteArray("[System]\r\nComPort=1\r\n"));
     struct stat st;
     QVERIFY(::lstat(name.constData(), &st) == 0);
@@ -560,10 +560,10 @@ void tst_SafeFile::createdFileIsShared()
     const QString settings = dir.filePath(u"Settings.ini"_s);
     {
         UmaskScope scope { mode_t(mask) };
-        const safefile::Opened opened = safefile::openForAppend(log);
-        QVERIFY2(opened.fd >= 0, qPrintable(opened.reason));
-        ::close(opened.fd);
-        QVERIFY(safefile::replaceFile(settings, "[System]\r\nComPort=1\r\n").ok);
+        const Result<int> opened = safefile::openForAppend(log);
+        QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+        ::close(opened.value());
+        QVERIFY(safefile::replaceFile(settings, "[System]\r\nComPort=1\r\n").ok());
     }
     QCOMPARE(modeOf(log) & 07777, unsigned(fileMode));
     QCOMPARE(modeOf(settings) & 07777, unsigned(fileMode));
@@ -594,8 +594,8 @@ void tst_SafeFile::replace()
         QVERIFY(makeLink(u"elsewhere.ini"_s, path, ::geteuid()));
     }
     const QByteArray bytes("; kept\r\n[System]\r\nComPort=1\r\n");
-    const safefile::Result result = safefile::replaceFile(path, bytes);
-    QVERIFY2(result.ok, qPrintable(result.error));
+    const Result<void> result = safefile::replaceFile(path, bytes);
+    QVERIFY2(result.ok(), qPrintable(result.reason()));
     QCOMPARE(contents(path), bytes);
     if (before == u"file")
         QCOMPARE(modeOf(path) & 0777, 0640u);
@@ -632,7 +632,7 @@ void tst_SafeFile::replaceLeavesSpecialFilesAlone()
         QVERIFY(makeLink(u"/dev/null"_s, path, ::geteuid()));
     const unsigned mode = modeOf(path);
 
-    QVERIFY(!safefile::replaceFile(path, "[System]\r\nComPort=1\r\n").ok);
+    QVERIFY(!safefile::replaceFile(path, "[System]\r\nComPort=1\r\n").ok());
     QCOMPARE(modeOf(path), mode);
     QCOMPARE(QDir(dir.path())
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
@@ -652,9 +652,9 @@ void tst_SafeFile::replaceInPlaceWhenFolderIsReadOnly()
     QVERIFY(writeFile(path, "[System]\r\nComPort=  longer old value\r\n"));
     const QByteArray folder = QFile::encodeName(dir.path());
     QVERIFY(::chmod(folder.constData(), 0555) == 0);
-    const safefile::Result result = safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
+    const Result<void> result = safefile::replaceFile(path, "[System]\r\nComPort=1\r\n");
     ::chmod(folder.constData(), 0755);
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(result.ok(), qPrintable(result.reason()));
     QCOMPARE(contents(path), QByteArray("[System]\r\nComPort=1\r\n"));
 }
 

@@ -14,8 +14,7 @@ int main(int argc, char* argv[])
     if (argc != 2)
         return 2;
     BoardPort port;
-    QString error;
-    const bool opened = port.open(QString::fromLocal8Bit(argv[1]), &error);
-    QTextStream(stdout) << (opened ? QStringLiteral("opened") : error) << Qt::endl;
+    const Result<void> opened = port.open(QString::fromLocal8Bit(argv[1]));
+    QTextStream(stdout) << (opened ? QStringLiteral("opened") : opened.reason()) << Qt::endl;
     return opened ? 0 : 1;
 }

@@ -110,9 +110,9 @@ void tst_BoardPort::openFailureGivesTheReason()
 {
     m_port->close();
     m_device->refuseOpen = true;
-    QString error;
-    QVERIFY(!m_port->open(u"board"_s, &error));
-    QCOMPARE(error, u"Device or resource busy"_s);
+    const Result<void> opened = m_port->open(u"board"_s);
+    QVERIFY(!opened);
+    QCOMPARE(opened.reason(), u"Device or resource busy"_s);
     QVERIFY(!m_port->isOpen());
 }
 

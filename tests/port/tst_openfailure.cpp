@@ -34,8 +34,8 @@ QString openAsNormalUser(const QString& portName)
 {
     if (!isRoot()) {
         BoardPort port;
-        QString error;
-        return port.open(portName, &error) ? u"opened"_s : error;
+        const Result<void> opened = port.open(portName);
+        return opened ? u"opened"_s : opened.reason();
     }
     const passwd* nobody = ::getpwnam("nobody");
     if (!nobody)
@@ -110,9 +110,9 @@ void tst_OpenFailure::lockedByASecondTarvikNamesIt()
     const QString expected
         = u"in use by another program (tarvik, process %1)"_s.arg(m_first.processId());
     BoardPort port;
-    QString error;
-    QVERIFY(!port.open(m_dir.filePath(u"com1"_s), &error));
-    QCOMPARE(error, expected);
+    const Result<void> opened = port.open(m_dir.filePath(u"com1"_s));
+    QVERIFY(!opened);
+    QCOMPARE(opened.reason(), expected);
     QCOMPARE(openAsNormalUser(m_dir.filePath(u"com1"_s)), expected);
 }
 
@@ -127,17 +127,16 @@ void tst_OpenFailure::sameDeviceThroughAnotherNameIsInUse()
     QVERIFY(openAsNormalUser(other).startsWith(u"in use by another program"_s));
 
     BoardPort port;
-    QString error;
-    const bool opened = port.open(other, &error);
+    const Result<void> opened = port.open(other);
     if (isRoot()) {
         // Root passes the exclusive open: a second program run by root
         // shares the port with the first.
-        QVERIFY2(opened, qPrintable(error));
+        QVERIFY2(opened, qPrintable(opened.reason()));
     } else {
         // The same user's programs can be looked into: the holder is named.
         QVERIFY(!opened);
-        QCOMPARE(
-            error, u"in use by another program (tarvik, process %1)"_s.arg(m_first.processId()));
+        QCOMPARE(opened.reason(),
+            u"in use by another program (tarvik, process %1)"_s.arg(m_first.processId()));
     }
 }
 
@@ -161,8 +160,8 @@ void tst_OpenFailure::ownTerminalByItsDevicePath()
     PtyBoard board;
     QVERIFY(board.isValid());
     BoardPort port;
-    QString error;
-    QVERIFY2(port.open(board.devicePath(), &error), qPrintable(error));
+    const Result<void> opened = port.open(board.devicePath());
+    QVERIFY2(opened, qPrintable(opened.reason()));
 }
 
 QTEST_GUILESS_MAIN(tst_OpenFailure)

@@ -104,16 +104,18 @@ private Q_SLOTS:
         PlayedBoard board(plays);
         QVERIFY(board.pty.isValid());
         BoardPort other;
-        QString error;
+        Result<void> opened;
         switch (holder) {
         case Holder::Nobody:
             break;
         case Holder::ByDevice:
-            QVERIFY2(other.open(board.device(), &error), qPrintable(error));
+            opened = other.open(board.device());
+            QVERIFY2(opened, qPrintable(opened.reason()));
             break;
         case Holder::ByComLink:
             QVERIFY(QFile::link(board.device(), folder.filePath(u"com5"_s)));
-            QVERIFY2(other.open(folder.filePath(u"com5"_s), &error), qPrintable(error));
+            opened = other.open(folder.filePath(u"com5"_s));
+            QVERIFY2(opened, qPrintable(opened.reason()));
             break;
         case Holder::OtherUser:
             QVERIFY(::chown(QFile::encodeName(board.device()).constData(), 54321, gid_t(-1)) == 0);

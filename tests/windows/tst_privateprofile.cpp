@@ -87,7 +87,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(QString, difference);
         const QString path = put(u"read.ini"_s, content);
-        const QString ours = ReadIniString(u"System"_s, u"ComPort"_s, path);
+        const QString ours = ReadIniString(u"System"_s, u"ComPort"_s, path).value();
         const QString platform = platformRead(u"System"_s, u"ComPort"_s, path);
         if (difference.isEmpty()) {
             QCOMPARE(ours, platform);
@@ -125,7 +125,7 @@ private Q_SLOTS:
         QFETCH(QString, difference);
         const QString ours = put(u"ours.ini"_s, content);
         const QString platform = put(u"platform.ini"_s, content);
-        QVERIFY(WriteIniString(u"System"_s, u"ComPort"_s, value, ours));
+        QVERIFY(WriteIniString(u"System"_s, u"ComPort"_s, value, ours).ok());
         QVERIFY(WritePrivateProfileStringA("System", "ComPort", value.toLatin1().constData(),
                                            QDir::toNativeSeparators(platform).toLocal8Bit().constData()));
         if (difference.isEmpty()) {

@@ -60,7 +60,7 @@ bool BoardLine::openPseudoTerminal()
     std::string failure;
     const PseudoTerminal terminal = ::openPseudoTerminal(&failure);
     if (terminal.master < 0) {
-        say(systemError(QFile::decodeName(QByteArray::fromStdString(failure))));
+        say(whatFailed(QFile::decodeName(QByteArray::fromStdString(failure))));
         return false;
     }
     m_port = terminal.master;
@@ -80,7 +80,7 @@ bool BoardLine::makeLink()
         return false;
     }
     if (!makeParentFolders(path)) {
-        say(systemError(u"cannot create the folder of %1"_s.arg(m_path)));
+        say(whatFailed(u"cannot create the folder of %1"_s.arg(m_path)));
         return false;
     }
     // Made aside and renamed over the old link, so the path never dangles.
@@ -88,7 +88,7 @@ bool BoardLine::makeLink()
     ::unlink(temporary.constData());
     if (::symlink(m_slavePath.constData(), temporary.constData()) != 0
         || ::rename(temporary.constData(), path.constData()) != 0) {
-        say(systemError(u"cannot make the link %1"_s.arg(m_path)));
+        say(whatFailed(u"cannot make the link %1"_s.arg(m_path)));
         ::unlink(temporary.constData());
         return false;
     }
@@ -103,12 +103,12 @@ std::unique_ptr<BoardLine> BoardLine::openDevice(const QString& devicePath)
     line->m_port = ::open(
         QFile::encodeName(devicePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line->m_port < 0) {
-        say(systemError(devicePath));
+        say(whatFailed(devicePath));
         return nullptr;
     }
     termios tio {};
     if (::tcgetattr(line->m_port, &tio) != 0) {
-        say(systemError(u"%1 is not a serial device"_s.arg(devicePath)));
+        say(whatFailed(u"%1 is not a serial device"_s.arg(devicePath)));
         return nullptr;
     }
     ::cfmakeraw(&tio);
@@ -120,7 +120,7 @@ std::unique_ptr<BoardLine> BoardLine::openDevice(const QString& devicePath)
     ::cfsetispeed(&tio, B9600);
     ::cfsetospeed(&tio, B9600);
     if (::tcsetattr(line->m_port, TCSANOW, &tio) != 0) {
-        say(systemError(u"cannot set %1 to 9600 8N1"_s.arg(devicePath)));
+        say(whatFailed(u"cannot set %1 to 9600 8N1"_s.arg(devicePath)));
         return nullptr;
     }
     ::tcflush(line->m_port, TCIOFLUSH);

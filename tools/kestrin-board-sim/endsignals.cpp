@@ -28,7 +28,7 @@ bool EndSignals::start()
     for (const int signal : Ending)
         sigaddset(&set, signal);
     if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
-        say(systemError(u"cannot block the signals that end the board"_s));
+        say(whatFailed(u"cannot block the signals that end the board"_s));
         return false;
     }
     // A shell starts background jobs with SIGINT ignored, and an ignored
@@ -38,7 +38,7 @@ bool EndSignals::start()
         std::signal(signal, SIG_DFL);
     m_fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (m_fd < 0) {
-        say(systemError(u"cannot watch the signals that end the board"_s));
+        say(whatFailed(u"cannot watch the signals that end the board"_s));
         return false;
     }
     std::signal(SIGPIPE, SIG_IGN);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "messages.h"
 
+#include "core/result.h"
+
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -16,9 +17,9 @@ void say(const QString& text)
     [[maybe_unused]] const auto written = ::write(STDERR_FILENO, bytes.constData(), bytes.size());
 }
 
-QString systemError(const QString& what)
+QString whatFailed(const QString& what)
 {
-    return u"%1: %2"_s.arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+    return u"%1: %2"_s.arg(what, ::systemError(errno));
 }
 
 QByteArray escaped(QByteArrayView bytes)

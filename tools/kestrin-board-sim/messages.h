@@ -13,8 +13,8 @@ namespace boardsim {
 // one write() so lines from a board and a logger sharing a terminal never mix.
 void say(const QString& text);
 
-// "what: <the text of errno>".
-QString systemError(const QString& what);
+// "what: <the system's text of errno>".
+QString whatFailed(const QString& what);
 
 // A line as the transcript and the terminal show it: control characters as
 // \xNN (upper-case hex), a backslash as \\, everything else as it is.

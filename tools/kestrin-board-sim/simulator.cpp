@@ -160,7 +160,7 @@ void Simulator::readLine()
         if (n < 0 && errno == EAGAIN)
             return;
         // Only a real device gets here: it was unplugged or closed under us.
-        say(n == 0 ? u"the serial device closed"_s : systemError(u"cannot read the port"_s));
+        say(n == 0 ? u"the serial device closed"_s : whatFailed(u"cannot read the port"_s));
         m_quit = m_failed = true;
         return;
     }
@@ -233,7 +233,7 @@ void Simulator::sendDue(double now)
         if (errno == EAGAIN) {
             m_waitWritable = true;
         } else if (errno != EINTR) {
-            say(systemError(u"cannot write to the port"_s));
+            say(whatFailed(u"cannot write to the port"_s));
             m_quit = m_failed = true;
         }
         return;
@@ -319,7 +319,7 @@ bool Simulator::waitAndHandle(double wakeAt)
     if (::ppoll(fds.data(), fds.size(), timeoutUntil(wakeAt, timeout), nullptr) < 0) {
         if (errno == EINTR)
             return true;
-        say(systemError(u"poll failed"_s));
+        say(whatFailed(u"poll failed"_s));
         m_failed = true;
         return false;
     }

@@ -22,12 +22,12 @@ bool Transcript::open(const QString& path)
     // Often in the logger's shared data folder: opened by the logger's rules,
     // so another operator's link or a second name there never leads the
     // emptying into this operator's own files, and a FIFO never hangs it.
-    const safefile::Opened opened = safefile::openForWriting(path);
-    if (opened.fd < 0) {
-        say(u"%1: %2"_s.arg(path, opened.reason));
+    const Result<int> opened = safefile::openForWriting(path);
+    if (!opened) {
+        say(u"%1: %2"_s.arg(path, opened.reason()));
         return false;
     }
-    m_fd = opened.fd;
+    m_fd = opened.value();
     return true;
 }
 
@@ -40,7 +40,7 @@ void Transcript::write(QStringView line)
     const qint64 micros = static_cast<qint64>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
     const QByteArray bytes = record(micros, line.toLatin1());
     if (::write(m_fd, bytes.constData(), static_cast<size_t>(bytes.size())) != bytes.size())
-        say(systemError(u"cannot write the transcript"_s));
+        say(whatFailed(u"cannot write the transcript"_s));
 }
 
 QByteArray Transcript::record(qint64 microsecondsSinceEpoch, QByteArrayView line)

@@ -122,8 +122,8 @@ public:
     void ask()
     {
         m_port = new BoardPort(this);
-        QString error;
-        if (!m_port->open(m_finding.candidate.device, &error)) {
+        if (const Result<void> opened = m_port->open(m_finding.candidate.device); !opened) {
+            const QString& error = opened.reason();
             // Taken or refused between the look and the open.
             constexpr auto InUseBy = "in use by "_L1;
             if (error.startsWith(InUseBy))

@@ -265,12 +265,13 @@ int runUse(const Setup& setup, const CommandLine& command, QTextStream& out, QTe
     }
 
     const QString link = comLinkPath(setup.dataFolder, number);
-    const comlink::Placed placed = comlink::place(link, chosen.stableName);
-    if (!placed.ok) {
-        err << "tarvik-port: " << (placed.error.startsWith(link) ? QString() : link + u": "_s)
-            << placed.error << Qt::endl;
+    const Result<comlink::Placed> placing = comlink::place(link, chosen.stableName);
+    if (!placing) {
+        err << "tarvik-port: " << (placing.reason().startsWith(link) ? QString() : link + u": "_s)
+            << placing.reason() << Qt::endl;
         return NotDone;
     }
+    const comlink::Placed& placed = placing.value();
     module.ComPortSetting = QString::number(number);
     const bool settingChanges = read.defaulted || read.value != module.ComPortSetting;
     if (settingChanges && !module.SaveComPortSetting()) {

@@ -3,6 +3,7 @@
 
 #include "core/module1.h"
 #include "core/portsetting.h"
+#include "core/result.h"
 #include "core/safefile.h"
 #include "port/portholder.h"
 
@@ -12,7 +13,6 @@
 
 #ifndef Q_OS_WIN
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -138,11 +138,11 @@ QString permissionProblem(const QString& device)
     const QByteArray path = QFile::encodeName(device);
     struct stat st;
     if (::stat(path.constData(), &st) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemError(errno);
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0)
         return {};
     if (errno != EACCES && errno != EPERM)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemError(errno);
     const QString group = groupName(st.st_gid);
     if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && !hasGroupNow(st.st_gid)) {
         if (isMemberOf(st.st_gid))
@@ -200,7 +200,7 @@ QString refusedAsBoardPort(const QString& name)
     // Followed through its links, as the serial port's own open does.
     const int fd = ::open(QFile::encodeName(name).constData(), O_PATH | O_CLOEXEC);
     if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemError(errno);
     const QString refused = safefile::refusedPort(fd, name);
     ::close(fd);
     return refused;

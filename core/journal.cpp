@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/journal.h"
 
+#include "core/eventlog.h"
 #include "core/logfile.h"
 #include "core/safefile.h"
 
@@ -806,6 +807,7 @@ Recovery Journal::recoverEarlier()
     if (const QString why = preparePrivateFolder(m_folder, false); !why.isEmpty()) {
         report.problems.append(
             u"Readings kept by an earlier run are not read from %1: %2."_s.arg(report.folder, why));
+        logRecovery(report, true);
         return report;
     }
     for (const QString& name : journalsIn(m_folder)) {
@@ -838,6 +840,7 @@ Recovery Journal::recoverEarlier()
         m_earlier.push_back(std::move(earlier));
     }
     writeEarlier(report, nullptr);
+    logRecovery(report, true);
     return report;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "logfile.h"
 
+#include "core/eventlog.h"
 #include "core/safefile.h"
 
 #include <QFile>
@@ -16,6 +17,8 @@
 #else
 #include <unistd.h>
 #endif
+
+using namespace Qt::StringLiterals;
 
 // The C runtime's own calls rather than QFile: every step's failure must be
 // seen with its errno (QFile::close() reports none), and the file must be
@@ -163,6 +166,35 @@ LogFile::Result LogFile::writeKept(const QString& path, const BeforeWrite& befor
 {
     if (m_kept.empty())
         return {};
+    const qsizetype count = keptCount();
+    const Result result = writeKeptNow(path, beforeWrite);
+    logOutcome(path, count, result);
+    return result;
+}
+
+void LogFile::logOutcome(const QString& path, qsizetype count, const Result& result)
+{
+    logRecovery(result.earlier, false);
+    if (result.ok) {
+        qCDebug(lcLog).noquote() << u"%1 record(s) written into %2"_s.arg(
+            QString::number(count), path);
+        if (m_failure.recovered()) {
+            qCInfo(lcLog).noquote()
+                << u"log file %1 written again: %2 kept record(s) written"_s.arg(
+                       path, QString::number(count));
+        }
+        return;
+    }
+    // Tried at every reading while it fails: told once per reason.
+    if (m_failure.failed(path + u'\n' + result.error)) {
+        qCWarning(lcLog).noquote()
+            << u"log file %1 cannot be written: %2; readings are kept until it can"_s.arg(
+                   path, result.error);
+    }
+}
+
+LogFile::Result LogFile::writeKeptNow(const QString& path, const BeforeWrite& beforeWrite)
+{
     Result result;
     if (m_journal && m_journal->holdsEarlierFor(path)) {
         // Readings an earlier run kept for this file go in before ours; while
@@ -191,6 +223,9 @@ LogFile::Result LogFile::writeKept(const QString& path, const BeforeWrite& befor
     if (!result.ok) {
         saveInJournal(path);
     } else if (m_journal) {
+        if (m_journaled > 0)
+            qCInfo(lcLog).noquote()
+                << u"journal %1 removed: the log file took its readings"_s.arg(m_journal->place());
         m_journal->discard();
         m_journaled = 0;
         m_journalError.clear();
@@ -213,9 +248,18 @@ void LogFile::saveInJournal(const QString& path)
         return;
     const Journal::Result saved = m_journal->append(path, m_kept, m_journaled);
     if (saved.ok) {
+        if (m_journaled == 0 || !m_journalError.isEmpty()) {
+            qCInfo(lcLog).noquote() << u"%1 kept reading(s) saved in the journal %2"_s.arg(
+                QString::number(keptCount()), m_journal->place());
+        }
         m_journaled = keptCount();
         m_journalError.clear();
     } else {
+        if (saved.error != m_journalError) {
+            qCWarning(lcLog).noquote()
+                << u"the journal %1 cannot take kept readings: %2; they are in memory only"_s.arg(
+                       m_journal->place(), saved.error);
+        }
         m_journalError = saved.error;
     }
 }

@@ -15,11 +15,11 @@
 // saved there before the call returns, so that they outlast the run; readings
 // an earlier run left for the same file go in first.
 
+#include "core/eventlog.h"
 #include "core/journal.h"
 
 #include <QByteArray>
 #include <QString>
-
 #include <deque>
 #include <functional>
 
@@ -56,6 +56,8 @@ public:
     const QString& journalError() const { return m_journalError; }
 
 private:
+    Result writeKeptNow(const QString& path, const BeforeWrite& beforeWrite);
+    void logOutcome(const QString& path, qsizetype count, const Result& result);
     Result writeAll(const QString& path, const BeforeWrite& beforeWrite);
     void noteInJournal(const QString& path, qint64 length);
     void saveInJournal(const QString& path);
@@ -64,4 +66,5 @@ private:
     Journal* m_journal = nullptr;
     qsizetype m_journaled = 0; // the first kept records, already in the journal
     QString m_journalError;
+    RepeatedFailure m_failure;
 };

@@ -10,6 +10,8 @@
 // it, so tests can feed bytes, record writes and inject errors in memory; such
 // a device reports its loss by ending its read channel.
 
+#include "core/eventlog.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QObject>
@@ -52,6 +54,7 @@ Q_SIGNALS:
 private:
     void connectDevice();
     bool openDevice();
+    QString failureReason() const;
     void readAvailable();
     void handleError(QSerialPort::SerialPortError error);
     void deviceLost();
@@ -62,4 +65,5 @@ private:
     QTimer* m_reopenTimer;
     QString m_portName;
     bool m_reconnecting = false;
+    RepeatedFailure m_reopenFailure;
 };

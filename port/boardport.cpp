@@ -36,11 +36,12 @@ QString refusedDevice(QSerialPort* port, const QString& name)
 #endif
 }
 
-// The device a name leads to, for the administrator: comN is usually a link.
+// The device a name leads to, for the administrator: comN is usually a link
+// (to a /dev/serial/by-id/ name, itself a link). Empty when it is the name.
 QString deviceOf(const QString& name)
 {
     const QString device = QFileInfo(name).canonicalFilePath();
-    return device.isEmpty() ? name : device;
+    return device.isEmpty() || device == name ? QString() : u" (device %1)"_s.arg(device);
 }
 } // namespace
 
@@ -104,8 +105,7 @@ bool BoardPort::open(const QString& portName, QString* error)
     if (openDevice()) {
         const QString refused = refusedDevice(m_serial, m_portName);
         if (refused.isEmpty()) {
-            qCInfo(lcPort).noquote()
-                << u"port %1 opened (device %2)"_s.arg(m_portName, deviceOf(m_portName));
+            qCInfo(lcPort).noquote() << u"port %1 opened%2"_s.arg(m_portName, deviceOf(m_portName));
             return true;
         }
         m_port->close();
@@ -221,8 +221,7 @@ void BoardPort::tryReopen()
         }
         m_reopenTimer->stop();
         m_reopenFailure = {};
-        qCInfo(lcPort).noquote() << u"port %1 reopened (device %2)"_s.arg(
-            m_portName, deviceOf(m_portName));
+        qCInfo(lcPort).noquote() << u"port %1 reopened%2"_s.arg(m_portName, deviceOf(m_portName));
         Q_EMIT connectedChanged(true);
         return;
     }

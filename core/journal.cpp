@@ -914,6 +914,7 @@ void Journal::writeEarlier(Recovery& report, const QString* only)
                 continue;
             }
             LogFile log;
+            log.setEventsLogged(false); // the recovery is told as a whole
             for (qsizetype k = i; k < end; ++k)
                 log.keep(e.records[size_t(k)].record);
             // Noted first, so that a crash after the write does not write

@@ -166,31 +166,11 @@ LogFile::Result LogFile::writeKept(const QString& path, const BeforeWrite& befor
 {
     if (m_kept.empty())
         return {};
-    const qsizetype count = keptCount();
+    const Before before { keptCount(), m_journaled > 0 ? m_journal->place() : QString() };
     const Result result = writeKeptNow(path, beforeWrite);
-    logOutcome(path, count, result);
+    if (m_eventsLogged)
+        logOutcome(path, before, result);
     return result;
-}
-
-void LogFile::logOutcome(const QString& path, qsizetype count, const Result& result)
-{
-    logRecovery(result.earlier, false);
-    if (result.ok) {
-        qCDebug(lcLog).noquote() << u"%1 record(s) written into %2"_s.arg(
-            QString::number(count), path);
-        if (m_failure.recovered()) {
-            qCInfo(lcLog).noquote()
-                << u"log file %1 written again: %2 kept record(s) written"_s.arg(
-                       path, QString::number(count));
-        }
-        return;
-    }
-    // Tried at every reading while it fails: told once per reason.
-    if (m_failure.failed(path + u'\n' + result.error)) {
-        qCWarning(lcLog).noquote()
-            << u"log file %1 cannot be written: %2; readings are kept until it can"_s.arg(
-                   path, result.error);
-    }
 }
 
 LogFile::Result LogFile::writeKeptNow(const QString& path, const BeforeWrite& beforeWrite)
@@ -223,9 +203,6 @@ LogFile::Result LogFile::writeKeptNow(const QString& path, const BeforeWrite& be
     if (!result.ok) {
         saveInJournal(path);
     } else if (m_journal) {
-        if (m_journaled > 0)
-            qCInfo(lcLog).noquote()
-                << u"journal %1 removed: the log file took its readings"_s.arg(m_journal->place());
         m_journal->discard();
         m_journaled = 0;
         m_journalError.clear();
@@ -248,18 +225,9 @@ void LogFile::saveInJournal(const QString& path)
         return;
     const Journal::Result saved = m_journal->append(path, m_kept, m_journaled);
     if (saved.ok) {
-        if (m_journaled == 0 || !m_journalError.isEmpty()) {
-            qCInfo(lcLog).noquote() << u"%1 kept reading(s) saved in the journal %2"_s.arg(
-                QString::number(keptCount()), m_journal->place());
-        }
         m_journaled = keptCount();
         m_journalError.clear();
     } else {
-        if (saved.error != m_journalError) {
-            qCWarning(lcLog).noquote()
-                << u"the journal %1 cannot take kept readings: %2; they are in memory only"_s.arg(
-                       m_journal->place(), saved.error);
-        }
         m_journalError = saved.error;
     }
 }
@@ -331,4 +299,41 @@ LogFile::Result LogFile::writeAll(const QString& path, const BeforeWrite& before
 
     m_kept.clear();
     return {};
+}
+
+void LogFile::logOutcome(const QString& path, const Before& before, const Result& result)
+{
+    logRecovery(result.earlier, false);
+    if (result.ok) {
+        qCDebug(lcLog).noquote() << u"%1 record(s) written into %2"_s.arg(
+            QString::number(before.kept), path);
+        if (!m_failure.recovered())
+            return;
+        m_journalFailure.recovered();
+        qCInfo(lcLog).noquote() << u"log file %1 written again: %2 kept record(s) written%3"_s.arg(
+            path, QString::number(before.kept),
+            before.journal.isEmpty() ? QString() : u"; journal %1 removed"_s.arg(before.journal));
+        return;
+    }
+    // Tried at every reading while it fails: told once per reason.
+    if (m_failure.failed(path + u'\n' + result.error)) {
+        const QString saved = !m_journal ? QString()
+            : m_journalError.isEmpty()   ? u" and saved in the journal %1"_s.arg(m_journal->place())
+                                         : QString();
+        qCWarning(lcLog).noquote()
+            << u"log file %1 cannot be written: %2; %3 reading(s) kept%4 until it can"_s.arg(
+                   path, result.error, QString::number(keptCount()), saved);
+    }
+    if (!m_journal)
+        return;
+    if (m_journalError.isEmpty()) {
+        if (m_journalFailure.recovered()) {
+            qCInfo(lcLog).noquote()
+                << u"the journal %1 took the kept readings again"_s.arg(m_journal->place());
+        }
+    } else if (m_journalFailure.failed(m_journalError)) {
+        qCWarning(lcLog).noquote()
+            << u"the journal %1 cannot take kept readings: %2; %3 reading(s) are in memory only"_s
+                   .arg(m_journal->place(), m_journalError, QString::number(unsavedCount()));
+    }
 }

@@ -36,6 +36,22 @@ QString refusedDevice(QSerialPort* port, const QString& name)
 #endif
 }
 
+// The serial port's error text alone can mislead (a pseudo-terminal whose
+// board ended reads as "No such file or directory"): the kind goes first.
+QString lossReason(QSerialPort::SerialPortError error, const QString& text)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+        return u"the device went away (%1)"_s.arg(text);
+    case QSerialPort::ReadError:
+        return u"reading failed (%1)"_s.arg(text);
+    case QSerialPort::WriteError:
+        return u"writing failed (%1)"_s.arg(text);
+    default:
+        return text;
+    }
+}
+
 // The device a name leads to, for the administrator: comN is usually a link
 // (to a /dev/serial/by-id/ name, itself a link). Empty when it is the name.
 QString deviceOf(const QString& name)
@@ -172,10 +188,8 @@ void BoardPort::setReconnecting(bool on)
 void BoardPort::readAvailable()
 {
     const QByteArray bytes = m_port->readAll();
-    if (bytes.isEmpty())
-        return;
-    qCDebug(lcPort) << "received" << bytes;
-    Q_EMIT bytesReceived(bytes);
+    if (!bytes.isEmpty())
+        Q_EMIT bytesReceived(bytes);
 }
 
 void BoardPort::handleError(QSerialPort::SerialPortError error)
@@ -194,7 +208,8 @@ void BoardPort::deviceLost()
     // Anything read before the error is still the board's: hand it on first.
     readAvailable();
     // An injected device that just ends its read channel gives no reason.
-    const QString reason = m_serial ? m_serial->errorString() : u"the line ended"_s;
+    const QString reason
+        = m_serial ? lossReason(m_serial->error(), m_serial->errorString()) : u"the line ended"_s;
     m_port->close();
     qCWarning(lcPort).noquote() << u"port %1 lost: %2%3"_s.arg(
         m_portName, reason, m_reconnecting ? u"; trying to reopen it once a second"_s : QString());

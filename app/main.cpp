@@ -26,9 +26,12 @@ int main(int argc, char* argv[])
 #endif
     Module1 module(tarvikDataFolder(place, QStringLiteral(TARVIK_DATA_DIR)));
     frmMain window(module);
+    // Taken over before the start-up, so that a signal while the port's
+    // failure message shows closes it and the run ends as it does after OK,
+    // instead of the signal killing the program.
+    EndSignals endSignals([&window] { window.endProgram(0); }, nullptr);
     if (!window.Form_Load())
         return 1;
-    EndSignals endSignals([&window] { window.endProgram(0); }, nullptr);
     window.show();
     return QApplication::exec();
 }

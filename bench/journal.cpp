@@ -82,6 +82,38 @@ void append(std::vector<double>& to, const std::vector<double>& from)
     to.insert(to.end(), from.begin(), from.end());
 }
 
+// Two sides' times over the rounds of a run.
+struct TwoSides
+{
+    std::vector<double> first, second; // every reading's time, each side
+    std::vector<double> firstMedians, secondMedians; // each round's median, each side
+    long next = 1; // the number of the reading after the last timed
+};
+
+// `rounds` rounds of `perRound` readings a side. Each side goes first in every
+// other round, so neither always follows the other's sync.
+TwoSides timeTwoSides(LogFile& first, const QString& firstPath, LogFile& second,
+    const QString& secondPath, int rounds, long perRound)
+{
+    TwoSides sides;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<double> a, b;
+        if (round % 2 == 0) {
+            a = timeReadings(first, firstPath, sides.next, perRound);
+            b = timeReadings(second, secondPath, sides.next, perRound);
+        } else {
+            b = timeReadings(second, secondPath, sides.next, perRound);
+            a = timeReadings(first, firstPath, sides.next, perRound);
+        }
+        sides.next += perRound;
+        sides.firstMedians.push_back(median(a));
+        sides.secondMedians.push_back(median(b));
+        append(sides.first, a);
+        append(sides.second, b);
+    }
+    return sides;
+}
+
 void whileTheLogWorks()
 {
     const int rounds = quickMode() ? 3 : 7;
@@ -91,33 +123,35 @@ void whileTheLogWorks()
     LogFile with;
     with.setJournal(&journal);
     LogFile without;
-    std::vector<double> ratios, withAll, withoutAll;
-    long n = 1;
-    for (int round = 0; round < rounds; ++round) {
-        // Each side first in every other round, so neither always follows
-        // the other's sync.
-        std::vector<double> a, b;
-        if (round % 2 == 0) {
-            a = timeReadings(without, scratch.file("plain.csv"), n, perRound);
-            b = timeReadings(with, scratch.file("journaled.csv"), n, perRound);
-        } else {
-            b = timeReadings(with, scratch.file("journaled.csv"), n, perRound);
-            a = timeReadings(without, scratch.file("plain.csv"), n, perRound);
-        }
-        n += perRound;
-        ratios.push_back(median(b) / median(a));
-        append(withoutAll, a);
-        append(withAll, b);
-    }
+    const TwoSides sides = timeTwoSides(
+        without, scratch.file("plain.csv"), with, scratch.file("journaled.csv"), rounds, perRound);
+    std::vector<double> ratios;
+    for (size_t i = 0; i < sides.firstMedians.size(); ++i)
+        ratios.push_back(sides.secondMedians[i] / sides.firstMedians[i]);
     const bool made = QFileInfo::exists(scratch.file("state"));
     note("log file working: " + std::to_string(rounds) + " rounds of " + std::to_string(perRound)
         + " readings a side, each appended and synced, in " + scratch.path);
-    printFigure("log_works_us_no_journal", median(withoutAll), "us", "(a reading, median)", 1);
-    printFigure("log_works_us_journal", median(withAll), "us", "(a reading, median)", 1);
-    printFigure("log_works_p99_us_no_journal", percentile(withoutAll, 99), "us", "", 1);
-    printFigure("log_works_p99_us_journal", percentile(withAll, 99), "us", "", 1);
+    printFigure("log_works_us_no_journal", median(sides.first), "us", "(a reading, median)", 1);
+    printFigure("log_works_us_journal", median(sides.second), "us", "(a reading, median)", 1);
+    printFigure("log_works_p99_us_no_journal", percentile(sides.first, 99), "us", "", 1);
+    printFigure("log_works_p99_us_journal", percentile(sides.second, 99), "us", "", 1);
     printFigure("log_works_ratio", median(ratios), "x", "about 1 (median of the rounds)", 3);
     printFigure("log_works_journal_made", made ? 1 : 0, "bool", "0 (no folder, no file)", 0);
+}
+
+// The log's folder comes back: the next reading brings every kept one into
+// the log file in one write, and the journal goes. Milliseconds it took.
+double writeBackMs(LogFile& log, const Scratch& scratch, const QString& away,
+    const QString& journalFile, long next)
+{
+    QDir(QString::fromStdString(scratch.path)).mkdir(u"away"_s);
+    const double start = now();
+    log.keep(record(next));
+    const bool ok = log.writeKept(away).ok;
+    const double ms = (now() - start) * 1000.0;
+    if (!ok || QFileInfo::exists(journalFile))
+        fail("the kept readings did not go into the log file");
+    return ms;
 }
 
 void keptReadings()
@@ -130,43 +164,23 @@ void keptReadings()
     LogFile with;
     with.setJournal(&journal);
     LogFile memoryOnly;
-    std::vector<double> withAll, memoryAll, differences;
-    long n = 1;
-    for (int round = 0; round < rounds; ++round) {
-        std::vector<double> a, b;
-        if (round % 2 == 0) {
-            a = timeReadings(memoryOnly, away, n, perRound);
-            b = timeReadings(with, away, n, perRound);
-        } else {
-            b = timeReadings(with, away, n, perRound);
-            a = timeReadings(memoryOnly, away, n, perRound);
-        }
-        n += perRound;
-        differences.push_back(median(b) - median(a));
-        append(memoryAll, a);
-        append(withAll, b);
-    }
+    const TwoSides sides = timeTwoSides(memoryOnly, away, with, away, rounds, perRound);
+    std::vector<double> differences;
+    for (size_t i = 0; i < sides.firstMedians.size(); ++i)
+        differences.push_back(sides.secondMedians[i] - sides.firstMedians[i]);
     if (with.unsavedCount() != 0)
         fail("the journal did not take every kept reading: " + with.journalError().toStdString());
     const QString file = journal.place();
     const double bytes = double(QFileInfo(file).size()) / double(with.keptCount());
-
-    // The folder comes back: every kept reading in one write, the journal gone.
-    QDir(QString::fromStdString(scratch.path)).mkdir(u"away"_s);
     const long kept = long(with.keptCount());
-    const double start = now();
-    with.keep(record(n));
-    const bool ok = with.writeKept(away).ok;
-    const double flushMs = (now() - start) * 1000.0;
-    if (!ok || QFileInfo::exists(file))
-        fail("the kept readings did not go into the log file");
+    const double flushMs = writeBackMs(with, scratch, away, file, sides.next);
 
     note("log file away: " + std::to_string(rounds) + " rounds of " + std::to_string(perRound)
         + " readings a side; the journal's side appends and syncs each reading's record");
-    printFigure("kept_us_memory_only", median(memoryAll), "us", "(a kept reading, median)", 1);
-    printFigure("kept_us_journal", median(withAll), "us", "(a kept reading, median)", 1);
-    printFigure("kept_p99_us_memory_only", percentile(memoryAll, 99), "us", "", 1);
-    printFigure("kept_p99_us_journal", percentile(withAll, 99), "us", "", 1);
+    printFigure("kept_us_memory_only", median(sides.first), "us", "(a kept reading, median)", 1);
+    printFigure("kept_us_journal", median(sides.second), "us", "(a kept reading, median)", 1);
+    printFigure("kept_p99_us_memory_only", percentile(sides.first, 99), "us", "", 1);
+    printFigure("kept_p99_us_journal", percentile(sides.second, 99), "us", "", 1);
     printFigure("kept_cost_us", median(differences), "us",
         "(what the journal adds to a kept reading, median of the rounds)", 1);
     printFigure("kept_journal_bytes", bytes, "bytes", "(a kept reading in the journal)", 1);

@@ -98,7 +98,10 @@ QString ReadIniString(
         if (!kv || !sameName(kv->key, wantKey))
             continue;
         QByteArrayView value = kv->value;
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        // One pair of matching quotes, double or single, goes; a lone or
+        // mismatched quote is part of the value.
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+            && value.back() == value.front())
             value = value.sliced(1, value.size() - 2);
         return QString::fromLocal8Bit(value.first(std::min(value.size(), MaxValueLength)));
     }

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config
-          qt6-base-dev qt6-serialport-dev libgl-dev "$@")
+          qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,6 +12,9 @@
 #   operator   an operator cannot change the program folder; the installed
 #              program, started as an operator with umask 022, logs a reading
 #              from a simulated board into a file the next operator can write
+#   port       as an operator, tarvik-port finds the board among two
+#              pseudo-terminals (one silent), points com1 at it, and the
+#              installed program logs that board's readings
 #   remove     remove and purge: the operators' files stay
 #   race       1.0.0 again, upgraded while another operator plants and
 #              removes, in a loop, the names the files are being moved to:
@@ -47,7 +50,7 @@ skip() {
     exit 77
 }
 
-all_phases=(build lintian upgrade operator remove race)
+all_phases=(build lintian upgrade operator port remove race)
 phases=("$@")
 [ ${#phases[@]} -gt 0 ] || phases=("${all_phases[@]}")
 for p in "${phases[@]}"; do
@@ -69,6 +72,7 @@ tmp=$(mktemp -d)
 chmod 755 "$tmp"
 sim_pid=
 app_pid=
+silent_pid=
 race_pid=
 installs=no
 declare -A existed=()
@@ -79,6 +83,7 @@ cleanup() {
     [ -n "$race_pid" ] && as_root touch "$tmp/race/stop" && wait "$race_pid" 2>/dev/null
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$silent_pid" ] && kill "$silent_pid" 2>/dev/null && wait "$silent_pid" 2>/dev/null
     if [ "$installs" = yes ]; then
         case "$(dpkg-query -W -f='${Status}' tarvik 2>/dev/null)" in
         "" | *not-installed) ;;
@@ -147,8 +152,8 @@ check_machine_is_free() {
     installs=yes
 }
 
-# The package's path and version, from the package build.
-version() { sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$pkg_build/CPackConfig.cmake"; }
+# The package's path; version, the project's, as the package build has it.
+source "$PWD/scripts/version.sh"
 deb_file() { echo "$(cd "$pkg_build/package" && pwd)/tarvik_$(version)_$(dpkg --print-architecture).deb"; }
 require_deb() { [ -f "$pkg_build/CPackConfig.cmake" ] && [ -f "$(deb_file)" ] || fail "no package: run the build phase first"; }
 
@@ -179,7 +184,7 @@ phase_build() {
     cmake -S . -B "$pkg_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_BUILD_TESTS=OFF \
         -DTARVIK_DATA_DIR="$data" ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"} \
         >"$tmp/configure.log" 2>&1 || fail "configuring $pkg_build failed"
-    cmake --build "$pkg_build" -j "$(nproc)" --target tarvik kestrin-board-sim tarvik_package_files \
+    cmake --build "$pkg_build" -j "$(nproc)" --target tarvik kestrin-board-sim tarvik-port tarvik_package_files \
         >"$tmp/build.log" 2>&1 || fail "building the program failed"
 
     local out="$pkg_build/package"
@@ -284,7 +289,7 @@ install_new_package() { # log file
 check_program_folder() {
     [ "$(stat -c '%U:%G %a' "$program")" = "root:root 755" ] \
         || fail "$program is $(stat -c '%U:%G %a' "$program"), not root:root 755"
-    [ "$(ls -A "$program" | tr '\n' ' ')" = "kestrin-board-sim tarvik " ] \
+    [ "$(ls -A "$program" | tr '\n' ' ')" = "kestrin-board-sim tarvik tarvik-port " ] \
         || fail "$program holds more than the programs: $(ls -A "$program" | tr "\n" " ")"
 }
 
@@ -322,11 +327,14 @@ phase_upgrade() {
     for f in copyright changelog.gz; do
         [ -f "/usr/share/doc/tarvik/$f" ] || fail "no /usr/share/doc/tarvik/$f"
     done
-    for page in tarvik kestrin-board-sim; do
+    for page in tarvik kestrin-board-sim tarvik-port; do
         [ -f "/usr/share/man/man1/$page.1.gz" ] || fail "no manual page $page(1)"
     done
-    /usr/bin/kestrin-board-sim --version | grep -qx "kestrin-board-sim (Tarvik Data Logger) $(version)" \
-        || fail "kestrin-board-sim --version does not say $(version)"
+    for tool in kestrin-board-sim tarvik-port; do
+        [ "$(readlink -f "/usr/bin/$tool")" = "$program/$tool" ] || fail "/usr/bin/$tool does not lead to $program/$tool"
+        "/usr/bin/$tool" --version | grep -qx "$tool (Tarvik Data Logger) $(version)" \
+            || fail "$tool --version does not say $(version)"
+    done
     local desktop=/usr/share/applications/tarvik.desktop
     [ -f "$desktop" ] || fail "no desktop entry $desktop"
     grep -qx 'Name=Tarvik Data Logger' "$desktop" || fail "the desktop entry's Name is wrong"
@@ -380,6 +388,57 @@ phase_operator() {
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
     sim_pid=
+}
+
+# ---------------------------------------------------------------- port
+
+phase_port() {
+    # An operator's own pseudo-terminals, as the guide's training set-up: the
+    # simulated board on one, nothing answering on the other.
+    local board=$tmp/runtime/board silent=
+    "${operator[@]}" "$program/kestrin-board-sim" --link "$board" --reading-interval 0.2 \
+        </dev/null >"$tmp/port-sim.log" 2>&1 &
+    sim_pid=$!
+    "${operator[@]}" python3 -c 'import os, pty, time
+m, s = pty.openpty()
+print(os.ttyname(s), flush=True)
+time.sleep(600)' </dev/null >"$tmp/silent.out" 2>"$tmp/silent.log" &
+    silent_pid=$!
+    for _ in $(seq 50); do
+        silent=$(head -n 1 "$tmp/silent.out" 2>/dev/null || true)
+        [ -L "$board" ] && [ -n "$silent" ] && break
+        sleep 0.1
+    done
+    [ -L "$board" ] || fail "the simulator made no link $board"
+    [ -n "$silent" ] || fail "no silent pseudo-terminal"
+
+    "${operator[@]}" /usr/bin/tarvik-port find "$board" "$silent" >"$tmp/port-find.log" 2>&1 \
+        || fail "tarvik-port find did not find exactly one board"
+    grep -q "^$board: board" "$tmp/port-find.log" || fail "tarvik-port find did not name $board as the board"
+    grep -q "^$silent: no answer" "$tmp/port-find.log" || fail "tarvik-port find did not find $silent silent"
+
+    "${operator[@]}" /usr/bin/tarvik-port use "$board" >"$tmp/port-use.log" 2>&1 \
+        || fail "tarvik-port use $board failed"
+    [ "$(readlink "$data/com1")" = "$(readlink -f "$board")" ] \
+        || fail "com1 leads to $(readlink "$data/com1"), not to the board $(readlink -f "$board")"
+    grep -q $'^ComPort=1\r$' "$data/Settings.ini" || fail "Settings.ini does not say ComPort=1"
+    say "tarvik-port found the board and chose it: $(tr '\n' ' ' <"$tmp/port-use.log")"
+
+    local before
+    before=$(grep -c . "$data/Default.csv")
+    "${operator[@]}" /usr/bin/tarvik </dev/null >"$tmp/port-tarvik.log" 2>&1 &
+    app_pid=$!
+    for _ in $(seq 200); do
+        [ "$(grep -c . "$data/Default.csv")" -gt "$before" ] && break
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [ "$(grep -c . "$data/Default.csv")" -gt "$before" ] \
+        || fail "the installed program logged no reading through com1 within 20 s"
+    say "the installed program logged the found board's reading: $(tail -n 1 "$data/Default.csv" | tr -d '\r')"
+
+    for pid in "$app_pid" "$sim_pid" "$silent_pid"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    app_pid= sim_pid= silent_pid=
 }
 
 # ---------------------------------------------------------------- remove

@@ -154,28 +154,51 @@ step_build() {
 
 # -------------------------------------------------------------- package
 
-version() { sed -nE 's/^project\(tarvik VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt"; }
+# version: the project's, as the build has it.
+source "$root/scripts/version.sh"
 
 # The DLLs a Windows binary imports, by name.
 imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -nE 's/^\s*DLL Name: (.*)$/\1/p'; }
 
-mingw_runtime_dirs=(/usr/lib/gcc/x86_64-w64-mingw32/*-posix /usr/x86_64-w64-mingw32/lib)
+mingw_gcc=${TARVIK_MINGW_GCC:-/usr/lib/gcc/x86_64-w64-mingw32}
+mingw_sysroot=${TARVIK_MINGW_SYSROOT:-/usr/x86_64-w64-mingw32}
+
+# Where the MinGW runtime DLLs are. Looked up when asked, not when the script
+# starts: on a fresh machine the compiler is installed by the qt step of the
+# same run, and a pattern expanded before that stays unexpanded.
+mingw_runtime_dirs() {
+    local d
+    for d in "$mingw_gcc"/*-posix "$mingw_sysroot/lib"; do
+        [ -d "$d" ] && echo "$d"
+    done
+    return 0
+}
 
 # Copies into the stage every DLL that the programs and the plugins they load
 # need, from the cross Qt or the MinGW runtime; system DLLs are Windows' own.
 collect_dlls() {
     local stage=$1 queue=("$stage"/tarvik.exe "$stage"/tarvik-port.exe "$stage"/platforms/*.dll "$stage"/styles/*.dll)
-    local seen=" " f dll src d
+    local seen=" " f dll src d runtime
+    mapfile -t runtime < <(mingw_runtime_dirs)
     while [ ${#queue[@]} -gt 0 ]; do
         f=${queue[0]}; queue=("${queue[@]:1}")
         for dll in $(imports "$f"); do
             case "$seen" in *" ${dll,,} "*) continue ;; esac
             seen+="${dll,,} "
             src=""
-            for d in "$qt_prefix/bin" "${mingw_runtime_dirs[@]}"; do
+            for d in "$qt_prefix/bin" "${runtime[@]}"; do
                 [ -f "$d/$dll" ] && { src=$d/$dll; break; }
             done
-            [ -n "$src" ] || continue  # a system DLL
+            if [ -z "$src" ]; then
+                # Qt's and the compiler's own DLLs must be found; any other
+                # is Windows' own.
+                case ${dll,,} in
+                qt6*.dll | libstdc++*.dll | libgcc*.dll | libwinpthread*.dll)
+                    log "$dll, needed by $(basename "$f"), is in neither $qt_prefix/bin nor the MinGW runtime"
+                    exit 1 ;;
+                esac
+                continue
+            fi
             cp "$src" "$stage/"
             echo "$dll" >>"$stage/.copied"
             queue+=("$stage/$dll")

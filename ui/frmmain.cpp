@@ -4,6 +4,7 @@
 #include "core/eventlog.h"
 #include "core/logtext.h"
 #include "ui/accessibility.h"
+#include "ui/enterpress.h"
 #include "ui/fonts.h"
 #include "ui/frmpicoptions.h"
 #include "ui/messagebox.h"
@@ -64,6 +65,7 @@ frmMain::frmMain(Module1& module, QWidget* parent)
     connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmMain::Command2_Click);
+    pressFocusedButtonOnEnter(this);
 
     m_cdb.Filter = u"Comma Seperated File (*.csv)"_s;
     m_module.readingLog = this;
@@ -229,9 +231,7 @@ void frmMain::Command1_Click()
         endProgram(1);
         return;
     }
-    m_setup->show();
-    m_setup->raise();
-    m_setup->activateWindow();
+    m_setup->bringBack();
 }
 
 void frmMain::Command2_Click()

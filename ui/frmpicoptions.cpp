@@ -7,10 +7,12 @@
 #include "core/portsetting.h"
 #include "port/boardport.h"
 #include "port/serialports.h"
+#include "ui/enterpress.h"
 #include "ui/messagebox.h"
 #include "ui/scalebox.h"
 #include "ui/shape.h"
 #include "ui/sstab.h"
+#include "ui/toolwindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -19,6 +21,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -53,6 +56,7 @@ frmPicOptions::frmPicOptions(Module1& module, QWidget* mainWindow)
     buildLayout();
     setFocusOrder();
     connectHandlers();
+    pressFocusedButtonOnEnter(this);
     cmdOK->setFocus();
 
     connect(m_picComm, &BoardPort::connectedChanged, this, &frmPicOptions::boardConnectedChanged);
@@ -141,6 +145,36 @@ void frmPicOptions::closeEvent(QCloseEvent* event)
     // (WA_DeleteOnClose); "Setup" loads a new one.
     Form_Unload();
     event->accept();
+}
+
+void frmPicOptions::showEvent(QShowEvent* event)
+{
+    // Not spontaneous: about to be mapped, not coming back from minimised.
+    if (!event->spontaneous())
+        keepOffTaskBar(this);
+    QWidget::showEvent(event);
+}
+
+void frmPicOptions::changeEvent(QEvent* event)
+{
+    // Minimised, it is no longer the window the operator works in, whether
+    // or not the window manager moves the focus on; so polling stops, and
+    // coming back starts it afresh.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        Form_Deactivate();
+        m_activeWindow = ActiveWindow::None;
+    }
+    QWidget::changeEvent(event);
+}
+
+void frmPicOptions::bringBack()
+{
+    moveToCurrentWorkspace(this);
+    // show() and raise() leave a minimised window minimised.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmPicOptions::Form_Activate()
@@ -315,6 +349,7 @@ void frmPicOptions::showMessage(const QString& text)
 void frmPicOptions::cmdApply_Click()
 {
     Timer1->stop();
+    // Takes the board's waiting replies: a scale reply sets CurrentScale3/4, which Apply compares.
     QCoreApplication::processEvents();
     const ApplyResult result = m_session->apply({ txtScale3->text(), txtScale4->text() },
         [this](Encoder encoder, const QString& line) { return sendScale(encoder, line); });
@@ -348,6 +383,7 @@ void frmPicOptions::pausedSend(QStringView line)
     Timer1->stop();
     QThread::msleep(CommandPauseMs);
     m_picComm->writeLine(line);
+    // One pass of waiting events between the pauses: received bytes are taken, the window repaints.
     QCoreApplication::processEvents();
     QThread::msleep(CommandPauseMs);
     Timer1->start();

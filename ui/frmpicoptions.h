@@ -54,6 +54,11 @@ public:
     // not count).
     bool isActiveProgramWindow() const;
 
+    // "Setup" in the main window: shows this window, or brings it back to
+    // the front from wherever the operator left it (minimised, behind the
+    // main window, on another workspace), and activates it.
+    void bringBack();
+
     // Event handlers, named after their control and event.
     void Form_Activate();
     void Form_Deactivate();
@@ -78,6 +83,8 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     enum class ActiveWindow

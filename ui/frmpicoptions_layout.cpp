@@ -32,7 +32,8 @@ QPushButton* makeButton(
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setGeometry(geometry);
-    // Enter in a box must not press anything.
+    // Enter in a box must not press anything; Enter on the button itself
+    // does (pressFocusedButtonOnEnter).
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
@@ -83,6 +84,8 @@ void frmPicOptions::buildLayout()
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Text1->setMaximumBlockCount(RawViewMaxLines);
     Text1->setUndoRedoEnabled(false);
+    // Tab moves on to the next control, as everywhere else in the window.
+    Text1->setTabChangesFocus(true);
 
     buildKeypad();
 

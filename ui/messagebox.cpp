@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/messagebox.h"
 
+#include "ui/toolwindow.h"
+
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -17,6 +19,15 @@ public:
     TarvikMessageBox(const QString& text, QWidget* owner)
         : QMessageBox(QMessageBox::NoIcon, u"Tarvik"_s, text, QMessageBox::Ok, owner)
     { }
+
+    void setVisible(bool visible) override
+    {
+        // The owner takes the focus before the box goes, so that the
+        // window manager has no focus to hand on.
+        if (!visible && isVisible() && parentWidget())
+            takeFocusBack(parentWidget());
+        QMessageBox::setVisible(visible);
+    }
 
 protected:
     void showEvent(QShowEvent* event) override

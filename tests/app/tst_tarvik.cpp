@@ -30,6 +30,20 @@ private:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
+    // Whether process `pid` has a handler of its own for `signal`.
+    static bool catchesSignal(pid_t pid, int signal)
+    {
+        const QByteArray status = readFile(u"/proc/%1/status"_s.arg(pid));
+        for (const QByteArray& line : status.split('\n')) {
+            if (line.startsWith("SigCgt:")) {
+                bool ok = false;
+                const qulonglong caught = line.mid(7).trimmed().toULongLong(&ok, 16);
+                return ok && (caught >> (signal - 1)) & 1;
+            }
+        }
+        return false;
+    }
+
     // The executable alone in `dir` with the board linked as com1; empty
     // when that could not be set up.
     static QString installInto(const QTemporaryDir& dir, PtyBoard& board)
@@ -193,6 +207,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM at shutdown") << int(SIGTERM);
         QTest::newRow("SIGHUP at logout") << int(SIGHUP);
+        QTest::newRow("SIGINT from a terminal") << int(SIGINT);
     }
 
     void logsReadingsAndEndsCleanlyOnTerminate()
@@ -410,6 +425,59 @@ private Q_SLOTS:
         qInfo("%d runs, %d of them killed while readings were kept: %zu of %d readings sent were "
               "taken before a kill, %zu logged in the end",
             Runs, killedWhileKept, taken.size(), next - 1, logged.size());
+    }
+
+    void signalDuringTheStartUpMessageEndsAsOkDoes_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM at shutdown") << int(SIGTERM);
+        QTest::newRow("SIGHUP at logout") << int(SIGHUP);
+        QTest::newRow("SIGINT from a terminal") << int(SIGINT);
+    }
+
+    void signalDuringTheStartUpMessageEndsAsOkDoes()
+    {
+        // Not a port number: the start-up failure message shows. A signal
+        // then closes it and the program ends as after OK, with the
+        // failure's status, rather than being killed.
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        PtyBoard board;
+        const QString exe = installInto(dir, board);
+        QVERIFY(!exe.isEmpty());
+        {
+            QFile settings(dir.filePath(u"Settings.ini"_s));
+            QVERIFY(settings.open(QIODevice::WriteOnly));
+            settings.write("[System]\r\nComPort=abc\r\n");
+        }
+
+        QProcess tarvik;
+        tarvik.setProcessChannelMode(QProcess::ForwardedChannels);
+        tarvik.start(exe, {});
+        QVERIFY(tarvik.waitForStarted());
+        const auto end = qScopeGuard([&tarvik] {
+            if (tarvik.state() != QProcess::NotRunning) {
+                tarvik.kill();
+                tarvik.waitForFinished(20000);
+            }
+        });
+        const auto pid = pid_t(tarvik.processId());
+        // The program handles the signal itself by then.
+        QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(pid, signal), 20000);
+        // On a screen, the message is up: a window of the program titled
+        // "Tarvik".
+        if (qEnvironmentVariable("QT_QPA_PLATFORM") == u"xcb"_s) {
+            QTRY_VERIFY_WITH_TIMEOUT(QProcess::execute(u"xdotool"_s,
+                                         { u"search"_s, u"--onlyvisible"_s, u"--pid"_s,
+                                             QString::number(pid), u"--name"_s, u"^Tarvik$"_s })
+                    == 0,
+                20000);
+        }
+
+        ::kill(pid, signal);
+        QVERIFY(tarvik.waitForFinished(20000));
+        QCOMPARE(tarvik.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tarvik.exitCode(), 1);
     }
 };
 

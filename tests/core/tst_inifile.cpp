@@ -39,6 +39,24 @@ private Q_SLOTS:
         QTest::newRow("one pair of quotes removed")
             << QByteArray("[System]\r\nComPort=\" 6 \"\r\n") << u" 6 "_s;
         QTest::newRow("lone quote kept") << QByteArray("[System]\r\nComPort=\"6\r\n") << u"\"6"_s;
+        QTest::newRow("single quotes removed")
+            << QByteArray("[System]\r\nComPort='3'\r\n") << u"3"_s;
+        QTest::newRow("blanks inside single quotes kept")
+            << QByteArray("[System]\r\nComPort=' 6 '\r\n") << u" 6 "_s;
+        QTest::newRow("only the outer pair removed")
+            << QByteArray("[System]\r\nComPort=''3''\r\n") << u"'3'"_s;
+        QTest::newRow("empty single quotes")
+            << QByteArray("[System]\r\nComPort=''\r\n") << QString();
+        QTest::newRow("lone single quote kept")
+            << QByteArray("[System]\r\nComPort='6\r\n") << u"'6"_s;
+        QTest::newRow("single quote at the end kept")
+            << QByteArray("[System]\r\nComPort=6'\r\n") << u"6'"_s;
+        QTest::newRow("a single quote alone kept")
+            << QByteArray("[System]\r\nComPort='\r\n") << u"'"_s;
+        QTest::newRow("single then double quote kept")
+            << QByteArray("[System]\r\nComPort='6\"\r\n") << u"'6\""_s;
+        QTest::newRow("double then single quote kept")
+            << QByteArray("[System]\r\nComPort=\"6'\r\n") << u"\"6'"_s;
         QTest::newRow("value after first equals")
             << QByteArray("[System]\r\nComPort=a=b\r\n") << u"a=b"_s;
         QTest::newRow("empty value") << QByteArray("[System]\r\nComPort=\r\n") << QString();

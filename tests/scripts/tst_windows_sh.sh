@@ -39,8 +39,9 @@ tar -C "$tmp/archive" -cJf "$tmp/serialport.tar.xz" qtserialport-everywhere-src-
 
 run() { # a helper in a fresh shell that sources the script
     env PATH="$tmp/bin:$PATH" TARVIK_APT_ETC="$tmp/etc" TARVIK_WIN_CACHE="$tmp/cache" \
+        TARVIK_MINGW_GCC="$tmp/mingw-gcc" TARVIK_MINGW_SYSROOT="$tmp/mingw" \
         TARVIK_QTSERIALPORT="$tmp/serialport.tar.xz" \
-        bash -c 'source "$1"; serialport_sha256=$(sha256sum "$TARVIK_QTSERIALPORT" | cut -d" " -f1); "$2"' \
+        bash -c 'source "$1"; serialport_sha256=$(sha256sum "$TARVIK_QTSERIALPORT" | cut -d" " -f1); eval "$2"' \
         _ "$script" "$1" 2>"$tmp/stderr"
 }
 
@@ -56,8 +57,17 @@ check "fetch_qtbase a second time finds the folder" \
     "$tmp/cache/src/qt6-base-6.4.2+dfsg" "$(run fetch_qtbase)"
 check "fetch_qtserialport prints only the source folder" \
     "$tmp/cache/src/qtserialport-everywhere-src-6.4.2" "$(run fetch_qtserialport)"
-check "version is the project's" \
-    "$(sed -nE 's/^project\(tarvik VERSION ([0-9.]+).*/\1/p' "$(dirname "$script")/../CMakeLists.txt")" "$(run version)"
+# The newest changelog entry carries the version of the top CMakeLists.txt
+# (the package build checks that), so the installer is named after it.
+check "version is the project's, the newest changelog entry's" \
+    "$(sed -nE 's/^## ([0-9.]+) - .*/\1/p' "$(dirname "$script")/../CHANGELOG.md" | head -n 1)" "$(run version)"
 
-echo "Totals: $((7 - failures)) passed, $failures failed"
+# On a fresh machine the compiler comes with the qt step, after the script
+# started: its runtime folder must be looked up when the DLLs are collected.
+mkdir -p "$tmp/mingw/lib"
+check "mingw_runtime_dirs finds the compiler installed after the script started" \
+    "$tmp/mingw-gcc/12-posix $tmp/mingw/lib" \
+    "$(run 'mkdir -p "$TARVIK_MINGW_GCC/12-posix"; mingw_runtime_dirs' | tr '\n' ' ' | sed 's/ $//')"
+
+echo "Totals: $((8 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

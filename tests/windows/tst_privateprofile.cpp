@@ -53,6 +53,25 @@ private Q_SLOTS:
             << QByteArray("[System]\r\n  ComPort  =  5 \t\r\n") << QString();
         QTest::newRow("one pair of quotes removed")
             << QByteArray("[System]\r\nComPort=\" 6 \"\r\n") << QString();
+        QTest::newRow("lone quote kept") << QByteArray("[System]\r\nComPort=\"6\r\n") << QString();
+        QTest::newRow("single quotes removed")
+            << QByteArray("[System]\r\nComPort='3'\r\n") << QString();
+        QTest::newRow("blanks inside single quotes kept")
+            << QByteArray("[System]\r\nComPort=' 6 '\r\n") << QString();
+        QTest::newRow("only the outer pair removed")
+            << QByteArray("[System]\r\nComPort=''3''\r\n") << QString();
+        QTest::newRow("empty single quotes")
+            << QByteArray("[System]\r\nComPort=''\r\n") << QString();
+        QTest::newRow("lone single quote kept")
+            << QByteArray("[System]\r\nComPort='6\r\n") << QString();
+        QTest::newRow("single quote at the end kept")
+            << QByteArray("[System]\r\nComPort=6'\r\n") << QString();
+        QTest::newRow("a single quote alone kept")
+            << QByteArray("[System]\r\nComPort='\r\n") << QString();
+        QTest::newRow("single then double quote kept")
+            << QByteArray("[System]\r\nComPort='6\"\r\n") << QString();
+        QTest::newRow("double then single quote kept")
+            << QByteArray("[System]\r\nComPort=\"6'\r\n") << QString();
         QTest::newRow("value after first equals") << QByteArray("[System]\r\nComPort=a=b\r\n") << QString();
         QTest::newRow("empty value") << QByteArray("[System]\r\nComPort=\r\n") << QString();
         QTest::newRow("key in other section")

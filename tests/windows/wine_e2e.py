@@ -150,6 +150,10 @@ class Wine:
         out = subprocess.run(["xdotool"] + list(args), env=self.env, capture_output=True, text=True)
         return out.stdout.strip()
 
+    def xprop(self, window, *names):
+        out = subprocess.run(["xprop", "-id", window] + list(names), env=self.env, capture_output=True, text=True)
+        return out.stdout.strip()
+
     def screenshot(self, target):
         subprocess.run(["import", "-window", "root", target], env=self.env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -164,6 +168,25 @@ def open_setup(wine, window):
     # "Setup" sits at 468,284 (149x45) in the main window's client area.
     wine.xdotool("windowactivate", "--sync", window)
     wine.xdotool("mousemove", "--window", window, "542", "306", "click", "1")
+
+
+def setup_has_no_task_bar_button(wine, window, label):
+    """Wine shows a window owned by another, without WS_EX_APPWINDOW, as
+    _NET_WM_STATE_SKIP_TASKBAR, and its owner as WM_TRANSIENT_FOR: the setup
+    window must be owned, but not by the main window, which can then still
+    come in front of it."""
+    ids = wait_for(lambda: wine.xdotool("search", "--onlyvisible", "--name", "^Kestrin Encoder Diagnostics/Setup$"), 30)
+    if not check(f"{label}: the setup window is shown", bool(ids)):
+        return
+    setup = ids.split()[0]
+    state = wine.xprop(setup, "_NET_WM_STATE")
+    check(f"{label}: the setup window has no task bar button", "_NET_WM_STATE_SKIP_TASKBAR" in state, state)
+    main_state = wine.xprop(window, "_NET_WM_STATE")
+    check(f"{label}: the main window keeps its task bar button", "SKIP_TASKBAR" not in main_state, main_state)
+    owner = wine.xprop(setup, "WM_TRANSIENT_FOR")
+    owner_id = owner.split("#")[-1].strip() if "#" in owner else ""
+    check(f"{label}: the setup window is not owned by the main window",
+          not owner_id or int(owner_id, 16) != int(window), owner)
 
 
 def log_a_reading(wine, board, exe, cwd, data_folder, label):
@@ -188,6 +211,7 @@ def log_a_reading(wine, board, exe, cwd, data_folder, label):
               repr(request))
         if request is not None:
             board.send(b"#12.345\r")
+        setup_has_no_task_bar_button(wine, window, label)
         board.send(b"<KS1.234A\r")
         log = os.path.join(data_folder, "Default.csv")
         wait_for(lambda: os.path.exists(log) and b"1.234" in open(log, "rb").read(), 30)

@@ -254,36 +254,36 @@ QList<Finding> findBoards(const QList<Candidate>& candidates, int waitMs)
     return findings;
 }
 
+namespace {
+
+// What a port's line says of each verdict, %1 the finding's detail.
+QString verdictFormat(Finding::Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Board:
+        return u"board (%1)"_s;
+    case Verdict::NoAnswer:
+    case Verdict::Gone:
+        return u"%1"_s;
+    case Verdict::SomethingElse:
+        return u"answered something else: %1"_s;
+    case Verdict::InUse:
+        return u"skipped: in use by %1"_s;
+    case Verdict::NoPermission:
+        return u"skipped: no permission (%1)"_s;
+    case Verdict::NotUsed:
+        return u"skipped: %1"_s;
+    case Verdict::Failed:
+        return u"could not be asked: %1"_s;
+    }
+    return u"%1"_s;
+}
+
+} // namespace
+
 QString findingLine(const Finding& finding)
 {
-    QString verdict;
-    switch (finding.verdict) {
-    case Verdict::Board:
-        verdict = u"board (%1)"_s.arg(finding.detail);
-        break;
-    case Verdict::NoAnswer:
-        verdict = finding.detail;
-        break;
-    case Verdict::SomethingElse:
-        verdict = u"answered something else: "_s + finding.detail;
-        break;
-    case Verdict::InUse:
-        verdict = u"skipped: in use by "_s + finding.detail;
-        break;
-    case Verdict::NoPermission:
-        verdict = u"skipped: no permission ("_s + finding.detail + u')';
-        break;
-    case Verdict::NotUsed:
-        verdict = u"skipped: "_s + finding.detail;
-        break;
-    case Verdict::Gone:
-        verdict = finding.detail;
-        break;
-    case Verdict::Failed:
-        verdict = u"could not be asked: "_s + finding.detail;
-        break;
-    }
-    return finding.candidate.shown + u": "_s + verdict;
+    return finding.candidate.shown + u": "_s + verdictFormat(finding.verdict).arg(finding.detail);
 }
 
 } // namespace tarvikport

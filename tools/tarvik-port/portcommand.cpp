@@ -68,6 +68,51 @@ constexpr auto Epilogue
     return number;
 }
 
+// The command and its arguments into `result`; the refusal's text if they
+// are wrong.
+std::optional<QString> takeCommand(QStringList words, CommandLine& result)
+{
+    if (words.isEmpty())
+        return u"no command given: list, find or use"_s;
+    const QString command = words.takeFirst();
+    if (command == u"list"_s) {
+        result.command = CommandLine::Command::List;
+        if (!words.isEmpty())
+            return u"list takes no arguments, not %1"_s.arg(words.constFirst());
+    } else if (command == u"find"_s) {
+        result.command = CommandLine::Command::Find;
+        result.devices = words;
+    } else if (command == u"use"_s) {
+        result.command = CommandLine::Command::Use;
+        if (words.isEmpty())
+            return u"use needs a PORT: a device, a /dev/serial/by-id/ name, or found"_s;
+        if (words.size() > 1)
+            return u"use takes one PORT, not %1"_s.arg(words.join(u' '));
+        result.port = words.constFirst();
+    } else {
+        return u"unknown command %1: list, find or use"_s.arg(command);
+    }
+    return std::nullopt;
+}
+
+// --com's value into `result`; the refusal's text if it is wrong.
+std::optional<QString> takeComNumber(const QString& value, CommandLine& result)
+{
+    if (result.command != CommandLine::Command::Use)
+        return u"--com goes with use only"_s;
+#ifdef Q_OS_WIN
+    Q_UNUSED(value);
+    return u"--com is not for Windows, where ComPort is the COM port's own number"_s;
+#else
+    result.comNumber = portNumber(value);
+    if (!result.comNumber) {
+        return u"--com takes a port number from 1 to %1, not %2"_s.arg(
+            QString::number(LastPortNumber), value);
+    }
+    return std::nullopt;
+#endif
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments)
@@ -103,41 +148,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
             = u"tarvik-port (Tarvik Data Logger) %1\n"_s.arg(QLatin1StringView(TARVIK_VERSION));
         return result;
     }
-
-    QStringList words = parser.positionalArguments();
-    if (words.isEmpty())
-        return refuse(u"no command given: list, find or use"_s);
-    const QString command = words.takeFirst();
-    if (command == u"list"_s) {
-        result.command = CommandLine::Command::List;
-        if (!words.isEmpty())
-            return refuse(u"list takes no arguments, not %1"_s.arg(words.constFirst()));
-    } else if (command == u"find"_s) {
-        result.command = CommandLine::Command::Find;
-        result.devices = words;
-    } else if (command == u"use"_s) {
-        result.command = CommandLine::Command::Use;
-        if (words.isEmpty())
-            return refuse(u"use needs a PORT: a device, a /dev/serial/by-id/ name, or found"_s);
-        if (words.size() > 1)
-            return refuse(u"use takes one PORT, not %1"_s.arg(words.join(u' ')));
-        result.port = words.constFirst();
-    } else {
-        return refuse(u"unknown command %1: list, find or use"_s.arg(command));
-    }
-
+    if (const auto wrong = takeCommand(parser.positionalArguments(), result))
+        return refuse(*wrong);
     if (parser.isSet(com)) {
-        if (result.command != CommandLine::Command::Use)
-            return refuse(u"--com goes with use only"_s);
-#ifdef Q_OS_WIN
-        return refuse(u"--com is not for Windows, where ComPort is the COM port's own number"_s);
-#else
-        result.comNumber = portNumber(parser.value(com));
-        if (!result.comNumber) {
-            return refuse(u"--com takes a port number from 1 to %1, not %2"_s.arg(
-                QString::number(LastPortNumber), parser.value(com)));
-        }
-#endif
+        if (const auto wrong = takeComNumber(parser.value(com), result))
+            return refuse(*wrong);
     }
     return result;
 }

@@ -252,40 +252,41 @@ Reach comPortReach(const Setup& setup)
     return reach;
 }
 
-QString listReport(const Setup& setup)
-{
-    const Reach reach = comPortReach(setup);
-    const QList<comlink::Link> links = comlink::links(setup.dataFolder);
-    QString text;
-    QStringList listedDevices;
-    for (const SerialPortEntry& port : setup.ports) {
-        const QString device = deviceBehind(port.device);
-        listedDevices.append(device);
-        QString line = port.stableName;
-        if (port.stableName != port.device)
-            line += u" (%1)"_s.arg(port.device);
-        line += u": "_s + describe(port);
-#ifndef Q_OS_WIN
-        // Windows tells who holds a COM port only to the one who opens it.
-        line += u"; "_s
-            + accessText(portAccess(device, namesOf(device, port.stableName, setup.dataFolder)));
-#endif
-        QStringList leading;
-        for (const comlink::Link& link : links) {
-            if (deviceBehind(link.path) == device)
-                leading.append(QFileInfo(link.path).fileName());
-        }
-        if (!leading.isEmpty()) {
-            line += u"; %1 %2 here"_s.arg(
-                joinedNames(leading), leading.size() == 1 ? u"leads"_s : u"lead"_s);
-        }
-        if (!reach.device.isEmpty() && reach.device == device)
-            line += u"; %1 opens it"_s.arg(reach.setting.section(u' ', 0, 0));
-        text += line + u'\n';
-    }
-    if (setup.ports.isEmpty())
-        text += u"No serial port found: is the board's USB serial adapter plugged in?\n"_s;
+namespace {
 
+// One serial port's line of the list: its names, who has it, which links
+// and whether ComPort lead to it.
+QString portLine(const SerialPortEntry& port, const QString& device,
+    const QList<comlink::Link>& links, const Reach& reach, const QString& dataFolder)
+{
+    QString line = port.stableName;
+    if (port.stableName != port.device)
+        line += u" (%1)"_s.arg(port.device);
+    line += u": "_s + describe(port);
+#ifndef Q_OS_WIN
+    // Windows tells who holds a COM port only to the one who opens it.
+    line += u"; "_s + accessText(portAccess(device, namesOf(device, port.stableName, dataFolder)));
+#else
+    Q_UNUSED(dataFolder);
+#endif
+    QStringList leading;
+    for (const comlink::Link& link : links) {
+        if (deviceBehind(link.path) == device)
+            leading.append(QFileInfo(link.path).fileName());
+    }
+    if (!leading.isEmpty()) {
+        line += u"; %1 %2 here"_s.arg(
+            joinedNames(leading), leading.size() == 1 ? u"leads"_s : u"lead"_s);
+    }
+    if (!reach.device.isEmpty() && reach.device == device)
+        line += u"; %1 opens it"_s.arg(reach.setting.section(u' ', 0, 0));
+    return line + u'\n';
+}
+
+// The links that lead nowhere or to none of the listed ports, one line each.
+QString strayLinks(const QList<comlink::Link>& links, const QStringList& listedDevices)
+{
+    QString text;
     for (const comlink::Link& link : links) {
         const QString device = deviceBehind(link.path);
         if (device.isEmpty()) {
@@ -295,8 +296,12 @@ QString listReport(const Setup& setup)
                 link.path, device);
         }
     }
+    return text;
+}
 
-    // What tarvik opens when it starts now.
+// What tarvik opens when it starts now.
+QString reachLine(const Reach& reach, const QStringList& listedDevices)
+{
     QString line = reach.setting;
     if (!reach.name.isEmpty()) {
         line += u" reaches "_s + reach.name;
@@ -315,7 +320,26 @@ QString listReport(const Setup& setup)
     } else {
         line += u". Whether the board answers there, tarvik-port find asks."_s;
     }
-    text += line + u'\n';
+    return line + u'\n';
+}
+
+} // namespace
+
+QString listReport(const Setup& setup)
+{
+    const Reach reach = comPortReach(setup);
+    const QList<comlink::Link> links = comlink::links(setup.dataFolder);
+    QString text;
+    QStringList listedDevices;
+    for (const SerialPortEntry& port : setup.ports) {
+        const QString device = deviceBehind(port.device);
+        listedDevices.append(device);
+        text += portLine(port, device, links, reach, setup.dataFolder);
+    }
+    if (setup.ports.isEmpty())
+        text += u"No serial port found: is the board's USB serial adapter plugged in?\n"_s;
+    text += strayLinks(links, listedDevices);
+    text += reachLine(reach, listedDevices);
     return text;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/boardsession.h"
 
+#include "core/eventlog.h"
 #include "core/module1.h"
 #include "core/numbertext.h"
 #include "core/protocol.h"
@@ -74,6 +75,7 @@ QList<BoardSession::ReceivedLine> BoardSession::receive(QByteArrayView bytes)
 BoardSession::LineResult BoardSession::onLine(const QString& line)
 {
     m_module.RxLine = line;
+    qCDebug(lcPort).noquote() << QStringLiteral("received %1").arg(line);
     LineResult result;
     const QLocale& locale = m_module.locale();
     const std::optional<protocol::DecodedReply> reply = protocol::decodeReply(line, locale);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/journal.h"
 
+#include "core/eventlog.h"
 #include "core/logfile.h"
 #include "core/safefile.h"
 
@@ -839,6 +840,7 @@ Recovery Journal::recoverEarlier()
     if (const Result<void> prepared = preparePrivateFolder(m_folder, false); !prepared) {
         report.problems.append(u"Readings kept by an earlier run are not read from %1: %2."_s.arg(
             report.folder, prepared.reason()));
+        logRecovery(report, true);
         return report;
     }
     for (const QString& name : journalsIn(m_folder)) {
@@ -871,6 +873,7 @@ Recovery Journal::recoverEarlier()
         m_earlier.push_back(std::move(earlier));
     }
     writeEarlier(report, nullptr);
+    logRecovery(report, true);
     return report;
 }
 
@@ -926,6 +929,7 @@ Result<void> Journal::Earlier::writeRun(qsizetype first, qsizetype end)
 {
     const QString& logFile = records[size_t(first)].logFile;
     LogFile log;
+    log.setEventsLogged(false); // the recovery is told as a whole
     for (qsizetype k = first; k < end; ++k)
         log.keep(records[size_t(k)].record);
     // Noted first, so that a crash after the write does not write them

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "logfile.h"
 
+#include "core/eventlog.h"
 #include "core/safefile.h"
 
 #include <QFile>
@@ -15,6 +16,8 @@
 #else
 #include <unistd.h>
 #endif
+
+using namespace Qt::StringLiterals;
 
 // The C runtime's own calls rather than QFile: every step's failure must be
 // seen with its errno (QFile::close() reports none), and the file must be
@@ -236,6 +239,15 @@ LogFile::Written LogFile::writeKept(const QString& path, const BeforeWrite& befo
 {
     if (m_kept.empty())
         return {};
+    const Before before { keptCount(), m_journaled > 0 ? m_journal->place() : QString() };
+    Written result = writeKeptNow(path, beforeWrite);
+    if (m_eventsLogged)
+        logOutcome(path, before, result);
+    return result;
+}
+
+LogFile::Written LogFile::writeKeptNow(const QString& path, const BeforeWrite& beforeWrite)
+{
     Recovery earlier;
     if (m_journal && m_journal->holdsEarlierFor(path)) {
         // Readings an earlier run kept for this file go in before ours; while
@@ -285,5 +297,42 @@ void LogFile::saveInJournal(const QString& path)
         m_journalError.clear();
     } else {
         m_journalError = saved.reason();
+    }
+}
+
+void LogFile::logOutcome(const QString& path, const Before& before, const Written& result)
+{
+    logRecovery(result.earlier, false);
+    if (result) {
+        qCDebug(lcLog).noquote() << u"%1 record(s) written into %2"_s.arg(
+            QString::number(before.kept), path);
+        if (!m_failure.recovered())
+            return;
+        m_journalFailure.recovered();
+        qCInfo(lcLog).noquote() << u"log file %1 written again: %2 kept record(s) written%3"_s.arg(
+            path, QString::number(before.kept),
+            before.journal.isEmpty() ? QString() : u"; journal %1 removed"_s.arg(before.journal));
+        return;
+    }
+    // Tried at every reading while it fails: told once per reason.
+    if (m_failure.failed(path + u'\n' + result.reason())) {
+        const QString saved = !m_journal ? QString()
+            : m_journalError.isEmpty()   ? u" and saved in the journal %1"_s.arg(m_journal->place())
+                                         : QString();
+        qCWarning(lcLog).noquote()
+            << u"log file %1 cannot be written: %2; %3 reading(s) kept%4 until it can"_s.arg(
+                   path, result.reason(), QString::number(keptCount()), saved);
+    }
+    if (!m_journal)
+        return;
+    if (m_journalError.isEmpty()) {
+        if (m_journalFailure.recovered()) {
+            qCInfo(lcLog).noquote()
+                << u"the journal %1 took the kept readings again"_s.arg(m_journal->place());
+        }
+    } else if (m_journalFailure.failed(m_journalError)) {
+        qCWarning(lcLog).noquote()
+            << u"the journal %1 cannot take kept readings: %2; %3 reading(s) are in memory only"_s
+                   .arg(m_journal->place(), m_journalError, QString::number(unsavedCount()));
     }
 }

@@ -15,6 +15,7 @@
 // saved there before the call returns, so that they outlast the run; readings
 // an earlier run left for the same file go in first.
 
+#include "core/eventlog.h"
 #include "core/journal.h"
 #include "core/result.h"
 
@@ -49,6 +50,10 @@ public:
 
     qsizetype keptCount() const { return qsizetype(m_kept.size()); }
 
+    // Whether failures and recoveries go to the administrator's lines
+    // (tarvik.log); on by default. Off for a writer whose caller tells them.
+    void setEventsLogged(bool on) { m_eventsLogged = on; }
+
     // Where kept records are saved besides memory; none by default.
     void setJournal(Journal* journal) { m_journal = journal; }
     // Kept records that are in memory only: the journal did not take them.
@@ -57,6 +62,14 @@ public:
     const QString& journalError() const { return m_journalError; }
 
 private:
+    // What the administrator's lines need from before a write.
+    struct Before
+    {
+        qsizetype kept = 0;
+        QString journal; // the journal's file while it holds kept readings
+    };
+    Written writeKeptNow(const QString& path, const BeforeWrite& beforeWrite);
+    void logOutcome(const QString& path, const Before& before, const Written& result);
     void noteInJournal(const QString& path, qint64 length);
     void saveInJournal(const QString& path);
 
@@ -64,4 +77,7 @@ private:
     Journal* m_journal = nullptr;
     qsizetype m_journaled = 0; // the first kept records, already in the journal
     QString m_journalError;
+    RepeatedFailure m_failure; // the log file's, as told
+    RepeatedFailure m_journalFailure;
+    bool m_eventsLogged = true;
 };

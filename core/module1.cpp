@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "core/module1.h"
 
+#include "core/eventlog.h"
 #include "core/inifile.h"
 #include "core/numbertext.h"
 #include "core/portsetting.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -28,11 +30,28 @@ void Module1::LoadComPortSetting()
 {
     const ComPortSettingRead read = readComPortSetting(SettingsFile);
     SettingsFileRefused = read.refused;
-    if (!SettingsFileRefused.isEmpty())
+    if (!SettingsFileRefused.isEmpty()) {
+        qCWarning(lcSettings).noquote()
+            << u"settings file %1 not read: %2"_s.arg(SettingsFile, SettingsFileRefused);
         return;
+    }
     ComPortSetting = read.value;
-    if (read.defaulted)
-        SaveComPortSetting();
+    qCDebug(lcSettings).noquote() << u"%1: ComPort=%2"_s.arg(SettingsFile, ComPortSetting);
+    if (!read.defaulted)
+        return;
+    const bool existed = QFileInfo::exists(SettingsFile);
+    if (!SaveComPortSetting()) {
+        qCWarning(lcSettings).noquote()
+            << u"settings file %1 has no ComPort and cannot be written; this run uses ComPort=%2"_s
+                   .arg(SettingsFile, ComPortSetting);
+    } else if (existed) {
+        qCInfo(lcSettings).noquote()
+            << u"settings file %1 had no ComPort: ComPort=%2 written"_s.arg(
+                   SettingsFile, ComPortSetting);
+    } else {
+        qCInfo(lcSettings).noquote()
+            << u"settings file %1 created with ComPort=%2"_s.arg(SettingsFile, ComPortSetting);
+    }
 }
 
 bool Module1::SaveComPortSetting()

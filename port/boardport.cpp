@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "port/boardport.h"
 
+#include "core/eventlog.h"
 #include "core/protocol.h"
 #include "core/safefile.h"
 #include "port/openfailure.h"
@@ -8,6 +9,8 @@
 #ifdef Q_OS_WIN
 #include "port/winserialport.h"
 #endif
+
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -31,6 +34,30 @@ QString refusedDevice(QSerialPort* port, const QString& name)
 #else
     return port ? safefile::refusedPort(int(port->handle()), name) : QString();
 #endif
+}
+
+// The serial port's error text alone can mislead (a pseudo-terminal whose
+// board ended reads as "No such file or directory"): the kind goes first.
+QString lossReason(QSerialPort::SerialPortError error, const QString& text)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+        return u"the device went away (%1)"_s.arg(text);
+    case QSerialPort::ReadError:
+        return u"reading failed (%1)"_s.arg(text);
+    case QSerialPort::WriteError:
+        return u"writing failed (%1)"_s.arg(text);
+    default:
+        return text;
+    }
+}
+
+// The device a name leads to, for the administrator: comN is usually a link
+// (to a /dev/serial/by-id/ name, itself a link). Empty when it is the name.
+QString deviceOf(const QString& name)
+{
+    const QString device = QFileInfo(name).canonicalFilePath();
+    return device.isEmpty() || device == name ? QString() : u" (device %1)"_s.arg(device);
 }
 } // namespace
 
@@ -90,21 +117,26 @@ Result<void> BoardPort::open(const QString& portName)
     if (auto* windowsPort = qobject_cast<WinSerialPort*>(m_port))
         windowsPort->setPortName(portName);
 #endif
+    m_reopenFailure = {};
     if (!openDevice()) {
-        return Failure { m_serial
-                ? openFailureReason(portName, m_serial->error(), m_serial->errorString())
-                : m_port->errorString() };
+        const QString reason = failureReason();
+        qCWarning(lcPort).noquote() << u"port %1 cannot be opened: %2"_s.arg(m_portName, reason);
+        return Failure { reason };
     }
     if (const QString refused = refusedDevice(m_serial, m_portName); !refused.isEmpty()) {
         m_port->close();
+        qCWarning(lcPort).noquote() << u"port %1 refused: %2"_s.arg(m_portName, refused);
         return Failure { refused };
     }
+    qCInfo(lcPort).noquote() << u"port %1 opened%2"_s.arg(m_portName, deviceOf(m_portName));
     return {};
 }
 
 void BoardPort::close()
 {
     m_reopenTimer->stop();
+    if (m_port->isOpen())
+        qCInfo(lcPort).noquote() << u"port %1 closed"_s.arg(m_portName);
     m_port->close();
 }
 
@@ -118,11 +150,18 @@ bool BoardPort::openDevice()
     return m_port->open(QIODevice::ReadWrite);
 }
 
+QString BoardPort::failureReason() const
+{
+    return m_serial ? openFailureReason(m_portName, m_serial->error(), m_serial->errorString())
+                    : m_port->errorString();
+}
+
 bool BoardPort::writeLine(QStringView text)
 {
     if (!m_port->isOpen())
         return false;
     const QByteArray line = protocol::commandLine(text);
+    qCDebug(lcPort).noquote() << u"sent %1"_s.arg(text);
     if (m_port->write(line) != line.size())
         return false;
     // QSerialPort otherwise holds the bytes until the event loop runs, and
@@ -163,7 +202,13 @@ void BoardPort::deviceLost()
         return;
     // Anything read before the error is still the board's: hand it on first.
     readAvailable();
+    // An injected device that just ends its read channel gives no reason.
+    const QString reason
+        = m_serial ? lossReason(m_serial->error(), m_serial->errorString()) : u"the line ended"_s;
     m_port->close();
+    qCWarning(lcPort).noquote() << u"port %1 lost: %2%3"_s.arg(
+        m_portName, reason, m_reconnecting ? u"; trying to reopen it once a second"_s : QString());
+    m_reopenFailure = {};
     Q_EMIT connectedChanged(false);
     if (m_reconnecting)
         m_reopenTimer->start();
@@ -178,11 +223,22 @@ void BoardPort::tryReopen()
     if (m_serial)
         m_serial->clearError();
     if (openDevice()) {
-        if (!refusedDevice(m_serial, m_portName).isEmpty()) {
+        if (const QString refused = refusedDevice(m_serial, m_portName); !refused.isEmpty()) {
             m_port->close();
+            if (m_reopenFailure.failed(u"refused: "_s + refused))
+                qCWarning(lcPort).noquote() << u"port %1 refused: %2"_s.arg(m_portName, refused);
             return;
         }
         m_reopenTimer->stop();
+        m_reopenFailure = {};
+        qCInfo(lcPort).noquote() << u"port %1 reopened%2"_s.arg(m_portName, deviceOf(m_portName));
         Q_EMIT connectedChanged(true);
+        return;
+    }
+    // Once a second while the board is away: told once, and again only when
+    // the reason changes.
+    if (const QString reason = failureReason(); m_reopenFailure.failed(reason)) {
+        qCWarning(lcPort).noquote() << u"port %1 cannot be reopened: %2; still trying once a "
+                                       u"second"_s.arg(m_portName, reason);
     }
 }

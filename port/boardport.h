@@ -14,6 +14,8 @@
 
 #include "core/result.h"
 
+#include "core/eventlog.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QObject>
@@ -57,6 +59,7 @@ Q_SIGNALS:
 private:
     void connectDevice();
     bool openDevice();
+    QString failureReason() const;
     void readAvailable();
     void handleError(QSerialPort::SerialPortError error);
     void deviceLost();
@@ -67,4 +70,5 @@ private:
     QTimer* m_reopenTimer;
     QString m_portName;
     bool m_reconnecting = false;
+    RepeatedFailure m_reopenFailure;
 };

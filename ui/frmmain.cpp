@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmmain.h"
 
+#include "core/eventlog.h"
 #include "core/logtext.h"
 #include "ui/accessibility.h"
 #include "ui/enterpress.h"
@@ -259,7 +260,7 @@ void frmMain::endRun(int status, bool tellOperator)
             if (tellOperator)
                 showTarvikMessage(this, text);
             else
-                qWarning().noquote() << text;
+                qCWarning(lcLog).noquote() << text;
         }
     }
     QCoreApplication::exit(status);

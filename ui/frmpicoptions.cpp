@@ -2,6 +2,7 @@
 #include "ui/frmpicoptions.h"
 
 #include "core/boardsession.h"
+#include "core/eventlog.h"
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "port/boardport.h"
@@ -106,15 +107,21 @@ bool frmPicOptions::Form_Load(QString* failureMessage)
         return fail(
             reason + u"\r\n\r\n"_s + startupPortAdvice(systemSerialPorts(), m_module.SettingsFile));
     };
+    // The setting names no port. (A port that does not open is told by the
+    // port itself, a file not read by Module1.)
+    auto failSetting = [&](const QString& reason) {
+        qCWarning(lcSettings).noquote() << m_module.SettingsFile + u": "_s + reason;
+        return failPort(reason);
+    };
 
     if (!m_module.SettingsFileRefused.isEmpty())
         return fail(m_module.SettingsFile + u": "_s + m_module.SettingsFileRefused);
     const std::optional<int> number = portNumberFromSetting(m_module.ComPortSetting);
     if (!number)
-        return failPort(u"ComPort="_s + m_module.ComPortSetting + u": not a port number"_s);
+        return failSetting(u"ComPort="_s + m_module.ComPortSetting + u": not a port number"_s);
     const std::optional<QString> name = portNameFor(*number, m_module.programFolder());
     if (!name)
-        return failPort(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s.arg(
+        return failSetting(u"ComPort=%1: port %2 is not a serial port number (1 to 255)"_s.arg(
             m_module.ComPortSetting, QString::number(*number)));
     if (const Result<void> opened = m_picComm->open(*name); !opened)
         return failPort(*name + u": "_s + opened.reason());

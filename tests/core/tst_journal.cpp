@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/journal.h"
 #include "core/logfile.h"
+#include "messagelog.h"
 #include "support/filebytes.h"
 #include "syncspy.h"
 
@@ -145,6 +146,8 @@ private Q_SLOTS:
     void tornJournal();
     void earlierReadingsWaitForTheirFile_data();
     void earlierReadingsWaitForTheirFile();
+    void recoveryIsLogged_data();
+    void recoveryIsLogged();
     void tookThemBeforeGoingAway();
     void journalsAreWrittenOldestFirst();
     void readingsGoToTheFileTheyWereMeantFor();
@@ -471,6 +474,75 @@ void tst_Journal::earlierReadingsWaitForTheirFile()
     QCOMPARE(next.recoverEarlier().writtenCount(), 3);
     QCOMPARE(fileBytes(csv), records(1, 3));
     QVERIFY(journals(folder()).isEmpty());
+}
+
+void tst_Journal::recoveryIsLogged_data()
+{
+    QTest::addColumn<bool>("awayAtStart");
+    QTest::addColumn<int>("readingsWhileAway"); // this run's, before the folder is back
+    QTest::addColumn<QStringList>("lines"); // %1 the log file, %2 the journals' folder
+
+    const QString written = u"info tarvik.log: 3 reading(s) of an earlier run (2026-12-07 "
+                            u"04:59:11 to 2026-12-07 04:59:13) written from the journal into %1"_s;
+    const QString held = u"warning tarvik.log: 3 reading(s) of an earlier run for %1 still held "
+                         u"in %2: "_s
+        + QString::fromLocal8Bit(std::strerror(ENOENT));
+    const QString waiting = u"warning tarvik.log: log file %1 cannot be written: "_s
+        + QString::fromLocal8Bit(std::strerror(ENOENT))
+        + u"; 1 reading(s) kept and saved in the journal %2 until it can"_s;
+
+    QTest::newRow("written at start: one info") << false << 0 << QStringList { written };
+    QTest::newRow("still away at start: one warning that says where they are")
+        << true << 0 << QStringList { held };
+    QTest::newRow("away for 3 readings of this run, then back: each told once")
+        << true << 3
+        << QStringList { held, waiting, written,
+               u"info tarvik.log: log file %1 written again: 4 kept record(s) written; journal "
+               u"%2 removed"_s };
+}
+
+// What the administrator reads about an earlier run's readings: written, or
+// still held and where, each once however many readings wait behind them.
+void tst_Journal::recoveryIsLogged()
+{
+    QFETCH(bool, awayAtStart);
+    QFETCH(int, readingsWhileAway);
+    QFETCH(QStringList, lines);
+
+    const QString csv = path(u"away/log.csv"_s);
+    leaveJournal(csv, 1, 3);
+    if (QTest::currentTestFailed())
+        return;
+    if (!awayAtStart)
+        QVERIFY(QDir(m_dir->path()).mkdir(u"away"_s));
+
+    MessageLog messages;
+    Journal run(folder());
+    run.recoverEarlier();
+    LogFile log;
+    log.setJournal(&run);
+    QString own; // this run's journal, while it holds this run's readings
+    for (int i = 1; i <= readingsWhileAway; ++i) {
+        log.keep(record(10 + i));
+        QVERIFY(!log.writeKept(csv).ok());
+        own = run.place();
+    }
+    if (readingsWhileAway > 0) {
+        QVERIFY(QDir(m_dir->path()).mkdir(u"away"_s));
+        log.keep(record(20));
+        QVERIFY(log.writeKept(csv).ok());
+    }
+
+    QStringList expected;
+    for (const QString& line : lines) {
+        const bool ownJournal
+            = line.contains(u"saved in the journal"_s) || line.contains(u"removed"_s);
+        expected.append(
+            QString(line)
+                .replace(u"%1"_s, csv)
+                .replace(u"%2"_s, ownJournal ? own : QDir::toNativeSeparators(folder())));
+    }
+    QCOMPARE(messages.lines, expected);
 }
 
 // Run 1 was killed after the log file took its readings, and the log's folder

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/logfile.h"
 #include "core/safefile.h"
+#include "messagelog.h"
 #include "syncspy.h"
 
 #include <QDir>
@@ -92,6 +93,8 @@ private Q_SLOTS:
     void unwritable();
     void unwritableThenMended_data();
     void unwritableThenMended();
+    void failureAndRecoveryAreLogged_data();
+    void failureAndRecoveryAreLogged();
     void partialWriteIsCutBack();
     void manyKeptRecords();
     void newFileHasItsFolderSynced_data();
@@ -294,6 +297,61 @@ void tst_LogFile::unwritableThenMended()
     QCOMPARE(contents(path), before + record(1) + record(2));
     QVERIFY(keepAndWrite(log, path, record(3)).ok());
     QCOMPARE(contents(path), before + record(1) + record(2) + record(3));
+}
+
+void tst_LogFile::failureAndRecoveryAreLogged_data()
+{
+    QTest::addColumn<Unwritable>("kind");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<bool>("withJournal");
+
+    QTest::newRow("missing folder, no journal")
+        << Unwritable::MissingFolder << systemError(ENOENT) << false;
+    QTest::newRow("missing folder, kept in the journal")
+        << Unwritable::MissingFolder << systemError(ENOENT) << true;
+    QTest::newRow("folder in the way, kept in the journal")
+        << Unwritable::PathIsFolder << systemError(EISDIR) << true;
+    QTest::newRow("a FIFO in its place, no journal")
+        << Unwritable::Fifo << safefile::notRegularText(safefile::Kind::Fifo) << false;
+}
+
+// A log file that fails at every reading gives the administrator one warning
+// with the reason, not one per reading, and its recovery one info line that
+// says how many kept records went in.
+void tst_LogFile::failureAndRecoveryAreLogged()
+{
+    QFETCH(Unwritable, kind);
+    QFETCH(QString, error);
+    QFETCH(bool, withJournal);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString skip;
+    const QString path = makeUnwritable(dir, kind, &skip);
+    if (!skip.isEmpty())
+        QSKIP(qPrintable(skip));
+    QVERIFY(!path.isEmpty());
+
+    Journal journal(dir.filePath(u"journals"_s));
+    LogFile log;
+    if (withJournal)
+        log.setJournal(&journal);
+    MessageLog messages;
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(!keepAndWrite(log, path, record(i)).ok());
+    const QString place = journal.place();
+    QVERIFY(mend(dir, kind, path));
+    QVERIFY(keepAndWrite(log, path, record(4)).ok());
+    QVERIFY(keepAndWrite(log, path, record(5)).ok());
+
+    const QStringList expected {
+        u"warning tarvik.log: log file %1 cannot be written: %2; 1 reading(s) kept%3 until it can"_s
+            .arg(path, error,
+                withJournal ? u" and saved in the journal %1"_s.arg(place) : QString()),
+        u"info tarvik.log: log file %1 written again: 4 kept record(s) written%2"_s.arg(
+            path, withJournal ? u"; journal %1 removed"_s.arg(place) : QString()),
+    };
+    QCOMPARE(messages.lines, expected);
 }
 
 // A disk that fills in the middle of a write: the file size limit lets part

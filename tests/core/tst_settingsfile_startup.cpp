@@ -11,6 +11,7 @@
 #include "core/module1.h"
 #include "core/portsetting.h"
 #include "core/safefile.h"
+#include "messagelog.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -438,6 +439,50 @@ private Q_SLOTS:
         QVERIFY(::lstat(name.constData(), &after) == 0);
         QCOMPARE(after.st_ino, before.st_ino);
         QCOMPARE(readAll(bashrc), QByteArray("alias ls='ls -F'\n"));
+    }
+
+    void settingsEventsAreLogged_data()
+    {
+        QTest::addColumn<QString>("file"); // "none", "fifo", "no folder", or its content
+        QTest::addColumn<QString>("line"); // %1 the settings file; empty: nothing told
+
+        QTest::newRow("missing: created, one info")
+            << u"none"_s << u"info tarvik.settings: settings file %1 created with ComPort=1"_s;
+        QTest::newRow("no ComPort: written, one info")
+            << u"[Other]\r\nX=1\r\n"_s
+            << u"info tarvik.settings: settings file %1 had no ComPort: ComPort=1 written"_s;
+        QTest::newRow("a port named: nothing told") << u"[System]\r\nComPort=3\r\n"_s << QString();
+        QTest::newRow("a FIFO in its place: one warning with the reason")
+            << u"fifo"_s
+            << u"warning tarvik.settings: settings file %1 not read: "_s
+                + safefile::notRegularText(safefile::Kind::Fifo);
+        QTest::newRow("cannot be created: one warning, the run goes on with port 1")
+            << u"no folder"_s
+            << u"warning tarvik.settings: settings file %1 has no ComPort and cannot be written; "
+               u"this run uses ComPort=1"_s;
+    }
+
+    // What the administrator reads about Settings.ini at start-up.
+    void settingsEventsAreLogged()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, line);
+        QString folder = newFolder();
+        if (file == u"no folder")
+            folder += u"/gone"_s;
+        const QString path = folder + u"/Settings.ini"_s;
+        if (file == u"fifo")
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0666) == 0);
+        else if (file != u"none" && file != u"no folder")
+            QVERIFY(writeAll(path, file.toUtf8()));
+
+        Module1 module(folder);
+        MessageLog messages;
+        module.LoadComPortSetting();
+
+        const QStringList expected
+            = line.isEmpty() ? QStringList() : QStringList { line.arg(module.SettingsFile) };
+        QCOMPARE(messages.lines, expected);
     }
 };
 

@@ -34,7 +34,7 @@ public:
     bool open(OpenMode mode) override
     {
         if (refuseOpen) {
-            setErrorString(QStringLiteral("Device or resource busy"));
+            setErrorString(refuseReason);
             return false;
         }
         return QIODevice::open(mode);
@@ -43,6 +43,7 @@ public:
     QList<QByteArray> writes; // one entry per write call
     bool failWrites = false;
     bool refuseOpen = false;
+    QString refuseReason = QStringLiteral("Device or resource busy");
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override

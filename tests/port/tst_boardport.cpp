@@ -7,6 +7,7 @@
 #include "core/boardsession.h"
 #include "core/module1.h"
 #include "core/protocol.h"
+#include "messagelog.h"
 #include "port/boardport.h"
 
 #include <QPointer>
@@ -32,6 +33,9 @@ private Q_SLOTS:
     void openFailureGivesTheReason();
     void vanishedLineClosesAndReopens_data();
     void vanishedLineClosesAndReopens();
+    void portEventsAreLogged_data();
+    void portEventsAreLogged();
+    void receivedAndSentLinesAreDebugDetail();
     void sessionOverThePort();
 
 private:
@@ -153,6 +157,89 @@ void tst_BoardPort::vanishedLineClosesAndReopens()
         QVERIFY(!m_port->isOpen());
         QCOMPARE(connected.size(), 1);
     }
+}
+
+void tst_BoardPort::portEventsAreLogged_data()
+{
+    QTest::addColumn<QStringList>("attempts");
+    QTest::addColumn<QStringList>("lines");
+
+    // After the line vanishes, each attempt to reopen it: the reason it is
+    // refused, or "ok" when it opens. The board's once-a-second retries must
+    // not fill the system journal.
+    const QString lost
+        = u"warning tarvik.port: port board lost: the line ended; trying to reopen it once a second"_s;
+    const QString busy = u"warning tarvik.port: port board cannot be reopened: Device or resource "
+                         u"busy; still trying once a second"_s;
+    const QString missing = u"warning tarvik.port: port board cannot be reopened: No such file or "
+                            u"directory; still trying once a second"_s;
+    const QString reopened = u"info tarvik.port: port board reopened"_s;
+
+    QTest::newRow("lost: one warning with the reason") << QStringList {} << QStringList { lost };
+    QTest::newRow("away for 5 attempts: one warning, not 5")
+        << QStringList(5, u"Device or resource busy"_s) << QStringList { lost, busy };
+    QTest::newRow("reopened: one info")
+        << QStringList { u"ok"_s } << QStringList { lost, reopened };
+    QTest::newRow("away, then back: one warning, one info")
+        << QStringList { u"Device or resource busy"_s, u"Device or resource busy"_s,
+               u"Device or resource busy"_s, u"ok"_s }
+        << QStringList { lost, busy, reopened };
+    QTest::newRow("the reason changes: told at each change")
+        << QStringList { u"No such file or directory"_s, u"No such file or directory"_s,
+               u"Device or resource busy"_s, u"Device or resource busy"_s, u"ok"_s }
+        << QStringList { lost, missing, busy, reopened };
+}
+
+void tst_BoardPort::portEventsAreLogged()
+{
+    QFETCH(QStringList, attempts);
+    QFETCH(QStringList, lines);
+
+    m_port->setReconnecting(true);
+    // The reopen timer's tick, without waiting a second for it.
+    auto* reopenTimer = m_port->findChild<QTimer*>();
+    QVERIFY(reopenTimer);
+    MessageLog log;
+    m_device->refuseOpen = true;
+    m_device->vanish();
+    for (const QString& attempt : attempts) {
+        m_device->refuseOpen = attempt != u"ok"_s;
+        m_device->refuseReason = attempt;
+        QVERIFY(QMetaObject::invokeMethod(reopenTimer, "timeout"));
+    }
+    QCOMPARE(log.lines, lines);
+    QCOMPARE(m_port->isOpen(), attempts.endsWith(u"ok"_s));
+}
+
+// Each line to and from the board is there for whoever switches it on, and
+// off by default: at one line a second it would bury the events that matter.
+// A line is told once, whole, however the port hands its bytes over.
+void tst_BoardPort::receivedAndSentLinesAreDebugDetail()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QSKIP("QT_LOGGING_RULES is set in this environment");
+    QTemporaryDir folder;
+    Module1 module(folder.path(), QLocale(QLocale::English, QLocale::UnitedStates));
+    BoardSession session(module);
+    connect(m_port.get(), &BoardPort::bytesReceived, this,
+        [&](const QByteArray& bytes) { session.receive(bytes); });
+    const auto exchange = [&] {
+        QVERIFY(m_port->writeLine(u"?CTR3"_s));
+        m_device->feed("<C3");
+        m_device->feed("1*\r\n");
+    };
+    {
+        MessageLog log;
+        exchange();
+        QCOMPARE(log.lines, QStringList {});
+    }
+    QLoggingCategory::setFilterRules(u"tarvik.*.debug=true"_s);
+    MessageLog log;
+    exchange();
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(log.lines,
+        (QStringList {
+            u"debug tarvik.port: sent ?CTR3"_s, u"debug tarvik.port: received <C31*"_s }));
 }
 
 void tst_BoardPort::sessionOverThePort()

@@ -258,6 +258,9 @@ private Q_SLOTS:
 
         const Ran found = run(tool, { u"find"_s, boardLink, silent.devicePath() });
         QVERIFY2(found.status == 0, qPrintable(found.out + found.err));
+        // Each port's outcome once, in the tool's own words: not again in
+        // the program's lines for the administrator (tarvik.port).
+        QCOMPARE(found.err, QString());
         QCOMPARE(lineAbout(found.out, boardLink), boardLink + u": board (answered <IN000000*)"_s);
         QCOMPARE(lineAbout(found.out, silent.devicePath()),
             silent.devicePath() + u": no answer in 1.5 s"_s);

@@ -9,6 +9,7 @@
 #include "portcommands.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <cstdio>
 
@@ -17,6 +18,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvik-port"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
+    // The tool tells each port's outcome itself; the program's lines for the
+    // administrator would say it again. QT_LOGGING_RULES still turns them on.
+    QLoggingCategory::setFilterRules(QStringLiteral("tarvik.*.info=false\ntarvik.*.warning=false"));
     using tarvikport::CommandLine;
     const CommandLine command = tarvikport::parseCommandLine(QCoreApplication::arguments());
     QTextStream out(stdout);

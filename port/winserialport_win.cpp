@@ -9,6 +9,8 @@
 namespace {
 constexpr DWORD ReadChunk = 4096;
 constexpr DWORD WriteTimeoutMs = 2000;
+// How long a cancelled read may take to end before it is left behind.
+constexpr DWORD CancelWaitMs = 2000;
 } // namespace
 
 struct WinSerialPort::Handles
@@ -17,6 +19,12 @@ struct WinSerialPort::Handles
     HANDLE stop = nullptr;      // set to end the reader thread
     HANDLE readDone = nullptr;  // the reader's overlapped calls
     HANDLE writeDone = nullptr; // the GUI thread's overlapped writes
+    // The reader's overlapped call and its buffer live here, not on the
+    // reader's stack: a call that ignores its cancel may still end after the
+    // reader thread has gone.
+    OVERLAPPED readOv {};
+    char readBuffer[ReadChunk];
+    bool readLeftPending = false;
 
     ~Handles()
     {
@@ -116,6 +124,14 @@ void WinSerialPort::close()
     SetEvent(m_h->stop);
     if (m_reader.joinable())
         m_reader.join();
+    if (m_h->readLeftPending) {
+        // Wine 8 does not end a pending read of some serial devices when it
+        // is cancelled. Closing the port ends it; its OVERLAPPED and buffer
+        // must outlive that, so they are left allocated (once per such close).
+        CloseHandle(m_h->port);
+        m_h->port = INVALID_HANDLE_VALUE;
+        (void)m_h.release();
+    }
     m_h.reset();
     QIODevice::close();
 }
@@ -165,7 +181,7 @@ qint64 WinSerialPort::writeData(const char* data, qint64 maxSize)
 void WinSerialPort::readerLoop()
 {
     const HANDLE waits[2] = {m_h->readDone, m_h->stop};
-    OVERLAPPED ov{};
+    OVERLAPPED& ov = m_h->readOv;
     ov.hEvent = m_h->readDone;
 
     // Waits for the pending overlapped call; false when stopping or failed.
@@ -179,7 +195,10 @@ void WinSerialPort::readerLoop()
         }
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
             CancelIo(m_h->port);
-            GetOverlappedResult(m_h->port, &ov, transferred, TRUE);
+            if (WaitForSingleObject(ov.hEvent, CancelWaitMs) == WAIT_OBJECT_0)
+                GetOverlappedResult(m_h->port, &ov, transferred, FALSE);
+            else
+                m_h->readLeftPending = true;
             return false;
         }
         if (!GetOverlappedResult(m_h->port, &ov, transferred, FALSE)) {
@@ -192,7 +211,7 @@ void WinSerialPort::readerLoop()
         return true;
     };
 
-    char buffer[ReadChunk];
+    char* const buffer = m_h->readBuffer;
     for (;;) {
         DWORD mask = 0;
         DWORD transferred = 0;

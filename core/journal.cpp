@@ -4,6 +4,7 @@
 #include "core/eventlog.h"
 #include "core/logfile.h"
 #include "core/safefile.h"
+#include "core/writewhole.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -278,18 +279,10 @@ int openShared(const QString& path, int flags, int* fd)
 
 bool writeAllFd(int fd, const QByteArray& data)
 {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const int n = _write(
-            fd, data.constData() + done, unsigned(qMin<qsizetype>(data.size() - done, 0x40000000)));
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    // _write takes an unsigned int count.
+    return writeWhole(data, [fd](const char* bytes, qsizetype count, qsizetype) {
+        return _write(fd, bytes, unsigned(qMin<qsizetype>(count, 0x40000000)));
+    }) == data.size();
 }
 
 InLog lookInLog(const QString& path, qint64 length, const QByteArray& bytes)
@@ -348,19 +341,9 @@ Result<void> preparePrivateFolder(const QString& folder, bool create)
 
 bool writeAllFd(int fd, const QByteArray& data)
 {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return writeWhole(data, [fd](const char* bytes, qsizetype count, qsizetype) {
+        return ::write(fd, bytes, size_t(count));
+    }) == data.size();
 }
 
 bool readAllFd(int fd, QByteArray* out)

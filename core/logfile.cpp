@@ -3,6 +3,7 @@
 
 #include "core/eventlog.h"
 #include "core/safefile.h"
+#include "core/writewhole.h"
 
 #include <QFile>
 #include <QtGlobal>
@@ -171,16 +172,10 @@ QByteArray joinedRecords(const std::deque<QByteArray>& records)
 // `oldLength`.
 Result<void> writeSynced(int fd, const QByteArray& data, FileOffset oldLength)
 {
-    qsizetype done = 0;
-    int error = 0;
-    while (error == 0 && done < data.size()) {
-        const auto n = writeSome(fd, data.constData() + done, data.size() - done);
-        // A write that takes nothing and reports nothing would loop forever.
-        if (n <= 0)
-            error = n < 0 ? errno : ENOSPC;
-        else
-            done += n;
-    }
+    const qsizetype done = writeWhole(data, [fd](const char* bytes, qsizetype count, qsizetype) {
+        return writeSome(fd, bytes, count);
+    });
+    int error = done < data.size() ? errno : 0;
     if (error == 0 && !syncToDisk(fd))
         error = errno;
     if (error == 0)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "core/safefile.h"
 
+#include "core/writewhole.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <cerrno>
@@ -552,20 +554,9 @@ Result<int> openChecked(const QString& path, Access access)
 
 bool writeAllAt(int fd, const QByteArray& data, off_t offset)
 {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n
-            = ::pwrite(fd, data.constData() + done, size_t(data.size() - done), offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return writeWhole(data, [fd, offset](const char* bytes, qsizetype count, qsizetype done) {
+        return ::pwrite(fd, bytes, size_t(count), offset + off_t(done));
+    }) == data.size();
 }
 
 // What stands at the place to be replaced: a regular file of one name that

@@ -62,6 +62,28 @@ struct FixedDecimal
     std::string fraction; // exactly `decimals` digits
 };
 
+// Rounds the significant digits half up to their first `keep` ones; a carry
+// past the first digit puts a 1 in front and raises the exponent.
+void roundDigits(DecimalDigits& decimal, int keep)
+{
+    std::string& digits = decimal.digits;
+    const bool up = digits[static_cast<size_t>(keep)] >= '5';
+    digits.resize(static_cast<size_t>(keep));
+    if (!up)
+        return;
+    int i = keep - 1;
+    while (i >= 0 && digits[static_cast<size_t>(i)] == '9') {
+        digits[static_cast<size_t>(i)] = '0';
+        --i;
+    }
+    if (i < 0) {
+        digits.insert(digits.begin(), '1');
+        ++decimal.exponent;
+    } else {
+        ++digits[static_cast<size_t>(i)];
+    }
+}
+
 FixedDecimal fixedDecimal(double value, int decimals)
 {
     FixedDecimal out;
@@ -69,35 +91,21 @@ FixedDecimal fixedDecimal(double value, int decimals)
     if (value == 0.0)
         return out;
 
-    // Named, not structured bindings: clang before 16 cannot capture those.
     DecimalDigits decimal = decimalDigits(value);
-    std::string& digits = decimal.digits;
-    int& exponent = decimal.exponent;
     // Digits to keep, counted from the first significant one, so that the last
     // kept one stands at 10^-decimals.
-    const int keep = exponent + 1 + decimals;
+    const int keep = decimal.exponent + 1 + decimals;
     if (keep < 0)
         return out;
     if (keep < SignificantDigits) {
-        const bool up = digits[static_cast<size_t>(keep)] >= '5';
-        digits.resize(static_cast<size_t>(keep));
-        if (up) {
-            int i = keep - 1;
-            while (i >= 0 && digits[static_cast<size_t>(i)] == '9') {
-                digits[static_cast<size_t>(i)] = '0';
-                --i;
-            }
-            if (i < 0) {
-                digits.insert(digits.begin(), '1');
-                ++exponent;
-            } else {
-                ++digits[static_cast<size_t>(i)];
-            }
-        }
-        if (digits.empty())
+        roundDigits(decimal, keep);
+        if (decimal.digits.empty())
             return out;
     }
 
+    // Named, not structured bindings: clang before 16 cannot capture those.
+    const std::string& digits = decimal.digits;
+    const int exponent = decimal.exponent;
     const auto digitAt = [&](int power) {
         const int index = exponent - power;
         return index >= 0 && index < static_cast<int>(digits.size())
@@ -142,6 +150,44 @@ QString fixedText(double value, int decimals, bool wholeDigitWhenZero, const QLo
     return text;
 }
 
+// The power of ten of the first significant digit of a normalised ASCII
+// number, to tell a result too small for a double from one too large.
+long long powerOfFirstDigit(const char* p, const char* last)
+{
+    if (p != last && *p == '-')
+        ++p;
+    long long power = -1;
+    bool seenPoint = false;
+    bool significant = false;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            seenPoint = true;
+        } else if (!significant && *p == '0') {
+            if (seenPoint)
+                --power;
+        } else if (!significant) {
+            significant = true;
+            if (seenPoint)
+                --power;
+            else
+                power = 0;
+        } else if (!seenPoint) {
+            ++power;
+        }
+    }
+    if (p != last) {
+        ++p;
+        const bool negative = p != last && *p == '-';
+        if (p != last && (*p == '-' || *p == '+'))
+            ++p;
+        long long exponent = 0;
+        for (; p != last; ++p)
+            exponent = std::min<long long>(exponent * 10 + (*p - '0'), INT_MAX);
+        power += negative ? -exponent : exponent;
+    }
+    return power;
+}
+
 // Reads a normalised ASCII number ("-12.5", "2.5e-1"). A result too small for a
 // double is 0; one too large is no number.
 std::optional<double> toDouble(const std::string& ascii, std::chars_format format)
@@ -151,41 +197,7 @@ std::optional<double> toDouble(const std::string& ascii, std::chars_format forma
     const char* last = first + ascii.size();
     const auto [ptr, ec] = std::from_chars(first, last, value, format);
     if (ec == std::errc::result_out_of_range) {
-        // Tell underflow from overflow by the power of ten of the first
-        // significant digit.
-        const char* p = first;
-        if (p != last && *p == '-')
-            ++p;
-        long long power = -1;
-        bool seenPoint = false;
-        bool significant = false;
-        for (; p != last && *p != 'e' && *p != 'E'; ++p) {
-            if (*p == '.') {
-                seenPoint = true;
-            } else if (!significant && *p == '0') {
-                if (seenPoint)
-                    --power;
-            } else if (!significant) {
-                significant = true;
-                if (seenPoint)
-                    --power;
-                else
-                    power = 0;
-            } else if (!seenPoint) {
-                ++power;
-            }
-        }
-        if (p != last) {
-            ++p;
-            const bool negative = p != last && *p == '-';
-            if (p != last && (*p == '-' || *p == '+'))
-                ++p;
-            long long exponent = 0;
-            for (; p != last; ++p)
-                exponent = std::min<long long>(exponent * 10 + (*p - '0'), INT_MAX);
-            power += negative ? -exponent : exponent;
-        }
-        if (power < 0)
+        if (powerOfFirstDigit(first, last) < 0)
             return 0.0;
         return std::nullopt;
     }
@@ -330,42 +342,33 @@ QString formatScale(double value, const QLocale& locale)
     return fixedText(value, 2, false, locale);
 }
 
-QString formatReading(double value, const QLocale& locale)
+namespace {
+
+QLatin1StringView latin1(const std::string& s, size_t from, size_t count = std::string::npos)
 {
-    if (!std::isfinite(value))
-        return locale.toString(value);
-    if (value == 0.0)
-        return u"0"_s;
+    const size_t n = std::min(count, s.size() - std::min(from, s.size()));
+    return QLatin1StringView(s.data() + from, static_cast<qsizetype>(n));
+}
 
-    // Named, not structured bindings: clang before 16 cannot capture those.
-    DecimalDigits decimal = decimalDigits(value);
-    std::string& digits = decimal.digits;
-    int& exponent = decimal.exponent;
-    digits.erase(digits.find_last_not_of('0') + 1);
-    const auto latin1 = [](const std::string& s, size_t from, size_t count = std::string::npos) {
-        const size_t n = std::min(count, s.size() - std::min(from, s.size()));
-        return QLatin1StringView(s.data() + from, static_cast<qsizetype>(n));
-    };
-
-    QString text;
-    text.reserve(SignificantDigits + 24);
-    if (value < 0.0)
-        text += locale.negativeSign();
-    if (exponent >= SignificantDigits || exponent < -4) {
-        // Too long for plain digits: exponent form, two exponent digits at least:
-        // 1E+15, -2.5E-05.
-        text += latin1(digits, 0, 1);
-        if (digits.size() > 1) {
-            text += locale.decimalPoint();
-            text += latin1(digits, 1);
-        }
-        text += exponent < 0 ? u"E-"_s : u"E+"_s;
-        const int magnitude = std::abs(exponent);
-        if (magnitude < 10)
-            text += u'0';
-        text += QString::number(magnitude);
-        return text;
+// Too long for plain digits: exponent form, two exponent digits at least:
+// 1E+15, -2.5E-05.
+void appendExponentForm(
+    QString& text, const std::string& digits, int exponent, const QLocale& locale)
+{
+    text += latin1(digits, 0, 1);
+    if (digits.size() > 1) {
+        text += locale.decimalPoint();
+        text += latin1(digits, 1);
     }
+    text += exponent < 0 ? u"E-"_s : u"E+"_s;
+    const int magnitude = std::abs(exponent);
+    if (magnitude < 10)
+        text += u'0';
+    text += QString::number(magnitude);
+}
+
+void appendPlainForm(QString& text, const std::string& digits, int exponent, const QLocale& locale)
+{
     if (exponent >= 0) {
         const auto wholeDigits = static_cast<size_t>(exponent) + 1;
         text += latin1(digits, 0, wholeDigits);
@@ -382,6 +385,27 @@ QString formatReading(double value, const QLocale& locale)
             text += u'0';
         text += latin1(digits, 0);
     }
+}
+
+} // namespace
+
+QString formatReading(double value, const QLocale& locale)
+{
+    if (!std::isfinite(value))
+        return locale.toString(value);
+    if (value == 0.0)
+        return u"0"_s;
+
+    DecimalDigits decimal = decimalDigits(value);
+    decimal.digits.erase(decimal.digits.find_last_not_of('0') + 1);
+    QString text;
+    text.reserve(SignificantDigits + 24);
+    if (value < 0.0)
+        text += locale.negativeSign();
+    if (decimal.exponent >= SignificantDigits || decimal.exponent < -4)
+        appendExponentForm(text, decimal.digits, decimal.exponent, locale);
+    else
+        appendPlainForm(text, decimal.digits, decimal.exponent, locale);
     return text;
 }
 
